@@ -1,0 +1,156 @@
+#include "compare_headwords.h"
+
+#include "byte_classes.h"
+
+/*
+** What the scan has learnt so far, strongest tie-break first.  A verdict is
+** unset while it is 0; the first nonzero value offered to it sticks.
+*/
+struct Verdicts {
+    int32_t digit;      /* first digit difference */
+    int32_t innerPunct; /* first punctuation difference after a matched pair */
+    int32_t letterCase; /* first case difference in a matched pair */
+    int32_t leadPunct;  /* first punctuation difference before any matched pair */
+    uint32_t wordMatches; /* matched word byte pairs, saturating */
+};
+
+static void SetIfUnset(int32_t* verdict, int32_t value)
+{
+    if (*verdict == 0) *verdict = value;
+}
+
+/*
+** Punctuation ranks above case once a word byte pair has matched, and below
+** case before that; only the first punctuation difference of either kind
+** ever counts.
+*/
+static void PunctuationEvent(Verdicts* v, int32_t value)
+{
+    if (v->innerPunct != 0) return;
+    if (v->wordMatches > 0)
+        v->innerPunct = value;
+    else
+        SetIfUnset(&v->leadPunct, value);
+}
+
+static const char* SkipWhitespace(const char* p)
+{
+    while (IsWhitespace(ByteAt(p))) p++;
+    return p;
+}
+
+/*
+** One key's headword has ended; `rest` is what remains of the other one
+** after its whitespace, and is no end byte.  `longer` is the sign that
+** marks the key owning `rest` as the greater.  A letter left over always
+** decides; a digit decides unless a digit difference is already known;
+** leftover punctuation defers to the punctuation verdict of the scan's
+** phase.  Verdicts are returned as they stand, whichever key is longer.
+*/
+static int32_t DecideByRest(const Verdicts* v, const char* rest, int32_t longer)
+{
+    bool hasDigit = false;
+    for (; !IsEndByte(ByteAt(rest)); rest++) {
+        int32_t c = ByteAt(rest);
+        if (IsLetter(c)) return longer;
+        if (IsDigit(c)) hasDigit = true;
+    }
+    if (v->digit != 0) return v->digit;
+    if (hasDigit) return longer;
+    int32_t punct = v->wordMatches > 0 ? v->innerPunct : v->leadPunct;
+    return punct != 0 ? punct : longer;
+}
+
+/*
+** The numeric suffix after an optional single "@".  Every byte enters as
+** (byte - 48), signed, without a digit test, and the value wraps modulo
+** 2^32: stored indexes were ordered by exactly this arithmetic.
+*/
+static int32_t SuffixValue(const char* end)
+{
+    if (*end == '@') end++;
+    uint32_t value = 0;
+    for (; *end != 0; end++)
+        value = value * 10u + (uint32_t)(ByteAt(end) - 48);
+    return (int32_t)value;
+}
+
+/*
+** The last tie-break.  The difference is taken exactly, not modulo 2^32,
+** so that cmp(a, b) and cmp(b, a) always have opposite signs and the order
+** of suffixes stays transitive; a difference beyond int32 saturates.
+*/
+static int32_t CompareSuffixes(const char* endA, const char* endB)
+{
+    int64_t d = (int64_t)SuffixValue(endA) - (int64_t)SuffixValue(endB);
+    if (d > INT32_MAX) return INT32_MAX;
+    if (d < -INT32_MAX) return -INT32_MAX;
+    return (int32_t)d;
+}
+
+static int32_t BothExhausted(const Verdicts* v, const char* endA, const char* endB)
+{
+    if (v->digit != 0) return v->digit;
+    if (v->innerPunct != 0) return v->innerPunct;
+    if (v->letterCase != 0) return v->letterCase;
+    if (v->leadPunct != 0) return v->leadPunct;
+    return CompareSuffixes(endA, endB);
+}
+
+/*
+** A null key sorts with the empty key and with a key of only whitespace,
+** and before every other key.
+*/
+static int32_t CompareWithNull(const char* key, int32_t sign)
+{
+    return *SkipWhitespace(key) == 0 ? 0 : sign;
+}
+
+extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* second)
+{
+    if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
+    if (second == nullptr) return CompareWithNull(first, 1);
+
+    const char* a = SkipWhitespace(first);
+    const char* b = SkipWhitespace(second);
+    Verdicts v = {0, 0, 0, 0, 0};
+
+    for (;;) {
+        int32_t ca = ByteAt(a);
+        int32_t cb = ByteAt(b);
+        if (IsEndByte(ca)) {
+            b = SkipWhitespace(b);
+            if (IsEndByte(ByteAt(b))) return BothExhausted(&v, a, b);
+            return DecideByRest(&v, b, -1);
+        }
+        if (IsEndByte(cb)) {
+            a = SkipWhitespace(a);
+            if (IsEndByte(ByteAt(a))) return BothExhausted(&v, a, b);
+            return DecideByRest(&v, a, 1);
+        }
+        if (IsWordByte(ca)) {
+            if (IsWordByte(cb)) {
+                if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+                SetIfUnset(&v.letterCase, ca - cb);
+                if (v.wordMatches != UINT32_MAX) v.wordMatches++;
+                a++, b++;
+            } else if (IsDigit(cb)) {
+                SetIfUnset(&v.digit, -1), b++;
+            } else {
+                PunctuationEvent(&v, -1), b++;
+            }
+        } else if (IsDigit(ca)) {
+            if (IsWordByte(cb)) {
+                SetIfUnset(&v.digit, 1), a++;
+            } else if (IsDigit(cb)) {
+                SetIfUnset(&v.digit, ca - cb), a++, b++;
+            } else {
+                PunctuationEvent(&v, -1), b++;
+            }
+        } else if (IsOther(cb)) {
+            PunctuationEvent(&v, ca - cb), a++, b++;
+        } else {
+            PunctuationEvent(&v, 1), a++;
+        }
+    }
+}
