@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Runs one Wine test of indexjob.exe: run_case.sh setup|cleanup|imports|CASE.
+# The environment (ORLIX_*) comes from tests/wine/CMakeLists.txt.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine_env.sh"
+prefix="$ORLIX_WORK/prefix"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The installation's two registry keys, written as the product's installer
+# for this architecture would: 32-bit programs read the 32-bit view.
+install_key='HKLM\SOFTWARE\Quorvane\Orlix\System\InstallInfo'
+dict_key='HKLM\SOFTWARE\Quorvane\Orlix\Tessary\Dict'
+view=$ORLIX_VIEW
+
+reg_value() {  # KEY NAME TYPE DATA
+  wine_reg "$view" add "$1" /v "$2" /t "$3" /d "$4" /f || fail "reg add $2 ($(cat "$WINEPREFIX.reg.log"))"
+}
+version() { reg_value "$install_key" CurrentVersion "$1" "$2"; }
+directory() { reg_value "$dict_key" 00010301Path "$1" "$2"; }
+empty_key() { wine_reg "$view" add "$1" /f || fail "reg add $1"; }
+other_view() { if [ "$view" = 32 ]; then view=64; else view=32; fi; }
+hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
+
+library=recording
+recorder_result=""
+exit_code=""
+
+# Runs the utility in a directory of its own, OrlixDB.dll beside it.
+run() {
+  local dir="$ORLIX_WORK/case-$case_name"
+  rm -rf "$dir" && mkdir -p "$dir"
+  cp "$ORLIX_EXE" "$dir/indexjob.exe"
+  case "$library" in
+    recording) cp "$ORLIX_RECORDING_DLL" "$dir/OrlixDB.dll" ;;
+    without12) cp "$ORLIX_WITHOUT12_DLL" "$dir/OrlixDB.dll" ;;
+    none) ;;
+  esac
+  record="$dir/record.txt"
+  output="$dir/output.txt"
+  ORLIX_RECORDER_RESULT="$recorder_result" wine "$dir/indexjob.exe" >"$output" 2>&1 </dev/null
+  exit_code=$?
+}
+
+expect_exit() {
+  [ "$exit_code" = "$1" ] || fail "exit code $exit_code, expected $1 ($(head -c 300 "$output"))"
+}
+
+expect_no_job() {
+  [ ! -e "$record" ] || fail "the library was called: $(cat "$record")"
+}
+
+# The library got DIR's three index paths and the collation, whose answers
+# on the probe pairs are the host build's.
+expect_job() {
+  local dir="$1" expected="$ORLIX_WORK/expected-$case_name.txt"
+  [ -f "$record" ] || fail "the library was not called"
+  { printf 'target %s00010301.idx\ncount 2\n' "$dir"
+    printf 'source %s01010301.idx\nsource %s7F010301.idx\n' "$dir" "$dir"
+    cat "$ORLIX_WORK/host-probe.txt"; } >"$expected"
+  cmp -s "$expected" "$record" || fail "recorded job differs: $(diff "$expected" "$record" | head -20)"
+}
+
+check_imports() {
+  local exe="$ORLIX_EXE" dump
+  dump=$("$ORLIX_OBJDUMP" -p "$exe") || fail "objdump $exe"
+  local dlls
+  dlls=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  [ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll orlixdb.dll " ] || fail "imports: $dlls"
+  # OrlixDB.dll: one import, by ordinal 12, with no name.
+  local orlix
+  orlix=$(printf '%s\n' "$dump" | awk '/DLL Name: OrlixDB.dll/{on=1; next} on && !/^\t/{on=0} on')
+  printf '%s\n' "$orlix" | grep -Eq '^\s*[0-9a-f]+\s+12\s+<none>\s*$' || fail "no ordinal-12 import: $orlix"
+  [ "$(printf '%s\n' "$orlix" | grep -Ec '^\s*[0-9a-f]+\s+[0-9]+\s')" = 1 ] || fail "other OrlixDB imports: $orlix"
+  printf '%s\n' "$dump" | grep -q 'Subsystem.*(Windows GUI)' || fail "not a GUI program"
+}
+
+case_name="$1"
+case "$case_name" in
+  setup)
+    mkdir -p "$ORLIX_WORK"
+    "$ORLIX_HOST_PROBE" >"$ORLIX_WORK/host-probe.txt" || fail "host probe $ORLIX_HOST_PROBE (build the host preset first)"
+    wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
+    wine_server_start ;;
+  cleanup)
+    export WINEPREFIX="$prefix"; wine_server_stop ;;
+  imports)
+    check_imports ;;
+  *)
+    export WINEPREFIX="$prefix"
+    source "$here/cases.sh"
+    declare -F "case_$case_name" >/dev/null || fail "no case $case_name"
+    for v in 32 64; do wine_reg "$v" delete 'HKLM\SOFTWARE\Quorvane' /f; done
+    "case_$case_name" ;;
+esac
