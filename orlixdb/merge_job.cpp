@@ -1,0 +1,226 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "file_io.h"
+#include "index_format.h"
+#include "orlixdb.h"
+#include "safe_sort.h"
+
+/* One input file as read: its bytes, or absent when the file is missing. */
+struct Input {
+    uint8_t* data;
+    size_t size;
+    struct IndexScan scan;
+};
+
+/* Everything a merge allocates, so that one function can release it all. */
+struct Merge {
+    struct Input* inputs;
+    size_t inputCount;
+    struct IndexRecord* records;
+    char* arena;
+    const void** items;
+    const void** scratch;
+    uint32_t* slots;
+    uint8_t* image;
+};
+
+static void ReleaseMerge(struct Merge* m)
+{
+    for (size_t n = 0; m->inputs != nullptr && n < m->inputCount; n++) free(m->inputs[n].data);
+    free(m->inputs);
+    free(m->records);
+    free(m->arena);
+    free(m->items);
+    free(m->scratch);
+    free(m->slots);
+    free(m->image);
+}
+
+/* malloc for count elements of `size` bytes, null on overflow as on lack. */
+static void* AllocArray(size_t count, size_t size)
+{
+    if (size != 0 && count > (size_t)-1 / size) return nullptr;
+    return malloc(count * size + 1);
+}
+
+/*
+** Read and check one input.  A missing file is an empty index; anything
+** else that is not an intact index stops the whole job before any output
+** exists.
+*/
+static int32_t ReadInput(const char* path, struct Input* input)
+{
+    enum FileRead read = FileReadWhole(path, kIndexMaxFile, &input->data, &input->size);
+    if (read == kFileMissing) return kOrlixOk;
+    if (read == kFileNoMemory) return kOrlixNoMemory;
+    if (read == kFileTooLarge) return kOrlixCorrupt;
+    if (read != kFileReadOk) return kOrlixCannotRead;
+    return IndexCheck(input->data, input->size, &input->scan) == kIndexFine ? kOrlixOk
+                                                                              : kOrlixCorrupt;
+}
+
+/* FNV-1a over the key bytes and the reference: what makes two records the same. */
+static uint32_t HashRecord(const struct IndexRecord* r)
+{
+    uint32_t h = 2166136261u;
+    for (uint32_t i = 0; i < r->length; i++) h = (h ^ (uint8_t)r->key[i]) * 16777619u;
+    for (int i = 0; i < 4; i++) h = (h ^ ((r->reference >> (8 * i)) & 0xFF)) * 16777619u;
+    return h;
+}
+
+static bool SameRecord(const struct IndexRecord* a, const struct IndexRecord* b)
+{
+    return a->reference == b->reference && a->length == b->length &&
+           memcmp(a->key, b->key, a->length) == 0;
+}
+
+/*
+** Put into m->items, in input order, the first occurrence of every
+** distinct record and return how many there are.  Sameness is decided on
+** the bytes, never by the collation: keys that merely sort together
+** ('abc' and 'abc ', say) are different records and both stay, and a
+** comparator's answers cannot make a duplicate survive.  Open addressing
+** over a table at least twice the record count, so probing ends.
+*/
+static size_t KeepFirstOccurrences(struct Merge* m, size_t total, size_t tableSize)
+{
+    size_t unique = 0;
+    for (size_t n = 0; n < total; n++) {
+        const struct IndexRecord* r = &m->records[n];
+        size_t slot = HashRecord(r) & (tableSize - 1);
+        while (m->slots[slot] != 0 && !SameRecord(&m->records[m->slots[slot] - 1], r))
+            slot = (slot + 1) & (tableSize - 1);
+        if (m->slots[slot] != 0) continue;
+        m->slots[slot] = (uint32_t)(n + 1);
+        m->items[unique++] = r;
+    }
+    return unique;
+}
+
+static int32_t CompareRecordKeys(const void* a, const void* b, void* context)
+{
+    OrlixKeyCompare compare = *(const OrlixKeyCompare*)context;
+    return compare(((const struct IndexRecord*)a)->key, ((const struct IndexRecord*)b)->key);
+}
+
+/* The smallest power of two that is at least 2 * count, or 0 past uint32 slots. */
+static size_t TableSizeFor(size_t count)
+{
+    size_t size = 2;
+    while (size < 2 * count && size <= 0x7FFFFFFFu) size *= 2;
+    return size < 2 * count ? 0 : size;
+}
+
+/*
+** All inputs are in m->inputs and intact.  Load their records into one
+** arena in the stable order (target, then sources in list order), drop
+** repeats, sort, and leave the new file image in m->image.
+*/
+static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare, size_t* imageSize,
+                          size_t* recordCount)
+{
+    uint64_t total = 0, arenaBytes = 0;
+    for (size_t n = 0; n < m->inputCount; n++) {
+        total += m->inputs[n].scan.count;
+        arenaBytes += m->inputs[n].scan.keyBytes + m->inputs[n].scan.count;
+    }
+    if (total > 0x7FFFFFFFu || arenaBytes > (size_t)-1 / 2) return kOrlixTooLarge;
+
+    size_t tableSize = TableSizeFor((size_t)total);
+    if (tableSize == 0) return kOrlixTooLarge;
+    m->records = (struct IndexRecord*)AllocArray((size_t)total, sizeof *m->records);
+    m->arena = (char*)malloc((size_t)arenaBytes + 1);
+    m->items = (const void**)AllocArray((size_t)total, sizeof *m->items);
+    m->scratch = (const void**)AllocArray((size_t)total, sizeof *m->scratch);
+    m->slots = (uint32_t*)calloc(tableSize, sizeof *m->slots);
+    if (!m->records || !m->arena || !m->items || !m->scratch || !m->slots) return kOrlixNoMemory;
+
+    size_t loaded = 0;
+    char* arena = m->arena;
+    for (size_t n = 0; n < m->inputCount; n++) {
+        struct Input* in = &m->inputs[n];
+        if (in->data == nullptr) continue;
+        IndexLoad(in->data, &in->scan, m->records + loaded, arena);
+        loaded += in->scan.count;
+        arena += in->scan.keyBytes + in->scan.count;
+        if (n > 0) { /* the target's bytes are kept to compare the result with */
+            free(in->data);
+            in->data = nullptr;
+        }
+    }
+
+    size_t unique = KeepFirstOccurrences(m, loaded, tableSize);
+    free(m->slots);
+    m->slots = nullptr;
+    SafeStableSort(m->items, unique, m->scratch, CompareRecordKeys, &compare);
+
+    const struct IndexRecord* const* sorted = (const struct IndexRecord* const*)m->items;
+    uint64_t size = IndexImageSize(sorted, unique);
+    if (size == 0) return kOrlixTooLarge;
+    m->image = (uint8_t*)malloc((size_t)size);
+    if (m->image == nullptr) return kOrlixNoMemory;
+    IndexWriteImage(m->image, sorted, unique);
+    *imageSize = (size_t)size;
+    *recordCount = unique;
+    return kOrlixOk;
+}
+
+static bool ValidCall(const char* target, int32_t count, const char* const* sources,
+                      OrlixKeyCompare compare)
+{
+    if (target == nullptr || *target == 0 || compare == nullptr) return false;
+    if (count < 0 || count > kOrlixMaxSources || (count > 0 && sources == nullptr)) return false;
+    for (int32_t n = 0; n < count; n++)
+        if (sources[n] == nullptr || *sources[n] == 0) return false;
+    return true;
+}
+
+/*
+** The job in three stages, nothing written until the last: read and check
+** every input, build the new image in memory, then replace the target.
+** Writing is skipped when the image equals the target byte for byte, so a
+** second run with the same sources leaves the file, its time included,
+** untouched; and a run that finds nothing at all creates no file.
+*/
+int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
+                          OrlixKeyCompare compare)
+{
+    if (!ValidCall(target, count, sources, compare)) return kOrlixBadCall;
+    FileRemoveStaleTemp(target);
+
+    struct Merge m;
+    memset(&m, 0, sizeof m);
+    m.inputCount = (size_t)count + 1;
+    m.inputs = (struct Input*)calloc(m.inputCount, sizeof *m.inputs);
+    int32_t result = m.inputs != nullptr ? kOrlixOk : kOrlixNoMemory;
+    for (size_t n = 0; result == kOrlixOk && n < m.inputCount; n++)
+        result = ReadInput(n == 0 ? target : sources[n - 1], &m.inputs[n]);
+
+    size_t imageSize = 0, records = 0;
+    if (result == kOrlixOk) result = BuildImage(&m, compare, &imageSize, &records);
+
+    if (result == kOrlixOk) {
+        const struct Input* old = &m.inputs[0];
+        bool unchanged = old->data != nullptr ? old->size == imageSize &&
+                                                    memcmp(old->data, m.image, imageSize) == 0
+                                              : records == 0;
+        if (!unchanged && !FileReplace(target, m.image, imageSize)) result = kOrlixWriteFailed;
+    }
+    ReleaseMerge(&m);
+    return result;
+}
+
+const char* OrlixResultText(int32_t result)
+{
+    switch (result) {
+    case kOrlixOk: return "ok";
+    case kOrlixCannotRead: return "a file could not be read";
+    case kOrlixCorrupt: return "a file is not an intact index";
+    case kOrlixWriteFailed: return "the new index could not be written";
+    case kOrlixNoMemory: return "out of memory";
+    case kOrlixBadCall: return "invalid arguments";
+    case kOrlixTooLarge: return "the merged index would be too large";
+    }
+    return "unknown result";
+}

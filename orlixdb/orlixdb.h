@@ -1,0 +1,51 @@
+/*
+** The stand-in database library: the index job behind export 12.
+**
+** The job merges the records of a target index and of a list of source
+** indexes into one index ordered by the caller's collation and puts it in
+** place of the target in one atomic, durable step.  docs/index-format.md
+** describes the files.
+*/
+#ifndef ORLIXDB_ORLIXDB_H
+#define ORLIXDB_ORLIXDB_H
+
+#include <stdint.h>
+
+#include "platform/calling_convention.h"
+
+/* Results of the job.  The utility ignores them; the tools do not. */
+enum {
+    kOrlixOk = 0,
+    kOrlixCannotRead = 1,   /* a file exists but could not be read */
+    kOrlixCorrupt = 2,      /* a file is not a well-formed, intact index */
+    kOrlixWriteFailed = 3,  /* the new index could not be written in place */
+    kOrlixNoMemory = 4,     /* not enough memory for the merge */
+    kOrlixBadCall = 5,      /* null path or collation, or a bad source count */
+    kOrlixTooLarge = 6      /* the merged index would exceed the format's limits */
+};
+
+/* The most source indexes one call takes. */
+enum { kOrlixMaxSources = 1024 };
+
+typedef int32_t(ORLIX_CALL* OrlixKeyCompare)(const char* first, const char* second);
+
+/*
+** Merge target and sources[0 .. count) into target.  A missing file counts
+** as an empty index; sources are only read.  The result holds each distinct
+** (key, reference) record once, ordered by compare; records that compare
+** equal keep the order target first, then the sources in list order, each
+** in its file's order.  compare is only ever given two NUL-terminated keys.
+**
+** On success the target is replaced atomically and durably, or left alone
+** when the merge would not change a byte of it; a run with nothing to index
+** and no target creates no file.  On any failure the target is as it was
+** and no temporary file remains.  A temporary file left by a run that was
+** killed is removed by the next run.
+*/
+int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
+                          OrlixKeyCompare compare);
+
+/* Text for a result code, for messages. */
+const char* OrlixResultText(int32_t result);
+
+#endif

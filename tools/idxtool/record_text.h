@@ -1,0 +1,26 @@
+/*
+** The text form of index records: one record a line, the key, a TAB, the
+** reference in decimal.  In the key a backslash starts an escape: "\\",
+** "\t", "\n", or "\x" and two hex digits for any byte but NUL.  Written
+** text escapes every byte outside printable ASCII, so it is plain ASCII
+** and every key round-trips.
+*/
+#ifndef IDXTOOL_RECORD_TEXT_H
+#define IDXTOOL_RECORD_TEXT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+/* Append the text line of one record, LF included, to `out`. */
+void FormatRecordLine(const char* key, size_t length, uint32_t reference, std::string* out);
+
+/*
+** Parse one line (without its LF; a trailing CR is ignored) into key and
+** reference.  Returns null on success, else what is wrong with the line.
+*/
+const char* ParseRecordLine(const char* line, size_t length, std::string* key,
+                            uint32_t* reference);
+
+#endif
