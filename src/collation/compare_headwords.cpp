@@ -1,4 +1,5 @@
 #include "compare_headwords.h"
+#include "compare_headwords_plain.h"
 
 #include "byte_classes.h"
 
@@ -11,7 +12,7 @@ struct Verdicts {
     int32_t innerPunct; /* first punctuation difference after a matched pair */
     int32_t letterCase; /* first case difference in a matched pair */
     int32_t leadPunct;  /* first punctuation difference before any matched pair */
-    uint32_t wordMatches; /* matched word byte pairs, saturating */
+    bool wordMatched;   /* a word byte pair has matched; the count never matters */
 };
 
 static void SetIfUnset(int32_t* verdict, int32_t value)
@@ -27,7 +28,7 @@ static void SetIfUnset(int32_t* verdict, int32_t value)
 static void PunctuationEvent(Verdicts* v, int32_t value)
 {
     if (v->innerPunct != 0) return;
-    if (v->wordMatches > 0)
+    if (v->wordMatched)
         v->innerPunct = value;
     else
         SetIfUnset(&v->leadPunct, value);
@@ -57,7 +58,7 @@ static int32_t DecideByRest(const Verdicts* v, const char* rest, int32_t longer)
     }
     if (v->digit != 0) return v->digit;
     if (hasDigit) return longer;
-    int32_t punct = v->wordMatches > 0 ? v->innerPunct : v->leadPunct;
+    int32_t punct = v->wordMatched ? v->innerPunct : v->leadPunct;
     return punct != 0 ? punct : longer;
 }
 
@@ -106,6 +107,76 @@ static int32_t CompareWithNull(const char* key, int32_t sign)
     return *SkipWhitespace(key) == 0 ? 0 : sign;
 }
 
+/*
+** The scan proper, from a and b onward with what is already known in v.
+** Each byte pair is classified and acted on by the rule of its classes;
+** the first letter difference after folding decides at once, and the
+** verdicts decide when a headword ends.
+*/
+static int32_t Scan(const char* a, const char* b, Verdicts* v)
+{
+    for (;;) {
+        int32_t ca = ByteAt(a);
+        int32_t cb = ByteAt(b);
+        if (IsEndByte(ca)) {
+            b = SkipWhitespace(b);
+            if (IsEndByte(ByteAt(b))) return BothExhausted(v, a, b);
+            return DecideByRest(v, b, -1);
+        }
+        if (IsEndByte(cb)) {
+            a = SkipWhitespace(a);
+            if (IsEndByte(ByteAt(a))) return BothExhausted(v, a, b);
+            return DecideByRest(v, a, 1);
+        }
+        if (IsWordByte(ca)) {
+            if (IsWordByte(cb)) {
+                if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+                SetIfUnset(&v->letterCase, ca - cb);
+                v->wordMatched = true;
+                a++, b++;
+            } else if (IsDigit(cb)) {
+                SetIfUnset(&v->digit, -1), b++;
+            } else {
+                PunctuationEvent(v, -1), b++;
+            }
+        } else if (IsDigit(ca)) {
+            if (IsWordByte(cb)) {
+                SetIfUnset(&v->digit, 1), a++;
+            } else if (IsDigit(cb)) {
+                SetIfUnset(&v->digit, ca - cb), a++, b++;
+            } else {
+                PunctuationEvent(v, -1), b++;
+            }
+        } else if (IsOther(cb)) {
+            PunctuationEvent(v, ca - cb), a++, b++;
+        } else {
+            PunctuationEvent(v, 1), a++;
+        }
+    }
+}
+
+extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const char* second)
+{
+    if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
+    if (second == nullptr) return CompareWithNull(first, 1);
+
+    Verdicts v = {0, 0, 0, 0, false};
+    return Scan(SkipWhitespace(first), SkipWhitespace(second), &v);
+}
+
+/*
+** The fast path, for the pairs an index compares most: keys that share a
+** long prefix, or differ only in case.  A pair of identical bytes changes
+** no verdict: equal letters or equal whitespace leave the case verdict
+** unset, and equal digits or equal punctuation offer a difference of 0,
+** which sets nothing.  All it can change is whether a word byte pair has
+** matched.  A pair of letters that differ only in case offers the case
+** verdict and is a matched word byte pair.  So runs of such pairs are
+** stepped over in tight loops, and the scan goes on from the first pair of
+** any other kind.  Every loop stops at an end byte of the first key, and
+** the bytes compared are equal or both letters, so neither key is read
+** past its terminator.
+*/
 extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* second)
 {
     if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
@@ -113,44 +184,32 @@ extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* se
 
     const char* a = SkipWhitespace(first);
     const char* b = SkipWhitespace(second);
-    Verdicts v = {0, 0, 0, 0, 0};
+    Verdicts v = {0, 0, 0, 0, false};
 
-    for (;;) {
-        int32_t ca = ByteAt(a);
-        int32_t cb = ByteAt(b);
-        if (IsEndByte(ca)) {
-            b = SkipWhitespace(b);
-            if (IsEndByte(ByteAt(b))) return BothExhausted(&v, a, b);
-            return DecideByRest(&v, b, -1);
-        }
-        if (IsEndByte(cb)) {
-            a = SkipWhitespace(a);
-            if (IsEndByte(ByteAt(a))) return BothExhausted(&v, a, b);
-            return DecideByRest(&v, a, 1);
-        }
-        if (IsWordByte(ca)) {
-            if (IsWordByte(cb)) {
-                if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
-                SetIfUnset(&v.letterCase, ca - cb);
-                if (v.wordMatches != UINT32_MAX) v.wordMatches++;
-                a++, b++;
-            } else if (IsDigit(cb)) {
-                SetIfUnset(&v.digit, -1), b++;
-            } else {
-                PunctuationEvent(&v, -1), b++;
-            }
-        } else if (IsDigit(ca)) {
-            if (IsWordByte(cb)) {
-                SetIfUnset(&v.digit, 1), a++;
-            } else if (IsDigit(cb)) {
-                SetIfUnset(&v.digit, ca - cb), a++, b++;
-            } else {
-                PunctuationEvent(&v, -1), b++;
-            }
-        } else if (IsOther(cb)) {
-            PunctuationEvent(&v, ca - cb), a++, b++;
-        } else {
-            PunctuationEvent(&v, 1), a++;
+    /* Until a word byte has matched, each identical byte is classified. */
+    while (*a == *b && !IsEndByte(ByteAt(a))) {
+        bool word = IsWordByte(ByteAt(a));
+        a++, b++;
+        if (word) {
+            v.wordMatched = true;
+            break;
         }
     }
+    for (;;) {
+        while (*a == *b && !IsEndByte(ByteAt(a))) a++, b++;
+        int32_t ca = ByteAt(a);
+        int32_t cb = ByteAt(b);
+        if (!IsLetter(ca) || !IsLetter(cb)) {
+            /* A headword that ends where the other goes on with a letter
+               sorts first, whatever the scan has noted. */
+            if (IsEndByte(ca) && IsLetter(cb)) return -1;
+            if (IsEndByte(cb) && IsLetter(ca)) return 1;
+            break;
+        }
+        if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+        SetIfUnset(&v.letterCase, ca - cb);
+        v.wordMatched = true;
+        a++, b++;
+    }
+    return Scan(a, b, &v);
 }

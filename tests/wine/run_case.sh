@@ -68,12 +68,15 @@ check_imports() {
   local dlls
   dlls=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
   [ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll orlixdb.dll " ] || fail "imports: $dlls"
-  # OrlixDB.dll: one import, by ordinal 12, with no name.
+  # OrlixDB.dll: a single thunk, the ordinal flag (top bit) with 12.
   local orlix
   orlix=$(printf '%s\n' "$dump" | awk '/DLL Name: OrlixDB.dll/{on=1; next} on && !/^\t/{on=0} on')
-  printf '%s\n' "$orlix" | grep -Eq '^\s*[0-9a-f]+\s+12\s+<none>\s*$' || fail "no ordinal-12 import: $orlix"
-  [ "$(printf '%s\n' "$orlix" | grep -Ec '^\s*[0-9a-f]+\s+[0-9]+\s')" = 1 ] || fail "other OrlixDB imports: $orlix"
+  [ "$(printf '%s\n' "$orlix" | grep -Pc '^\t[0-9a-f]+\t')" = 1 ] || fail "OrlixDB imports: $orlix"
+  printf '%s\n' "$orlix" | grep -Pq '^\t80*c\t.*<none>' || fail "no import by ordinal 12: $orlix"
   printf '%s\n' "$dump" | grep -q 'Subsystem.*(Windows GUI)' || fail "not a GUI program"
+  ! grep -aq DbOrdinal12 "$exe" || fail "the name DbOrdinal12 stands in $exe"
+  grep -aq 'level="asInvoker"' "$exe" || fail "no asInvoker manifest in $exe"
+  grep -aq 'V.S._.V.E.R.S.I.O.N._.I.N.F.O' "$exe" || fail "no version resource in $exe"
 }
 
 case_name="$1"

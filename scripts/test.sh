@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Every test: host (ASan + UBSan), short fuzz runs, and both Windows
+# builds under Wine.  Installs the Debian packages it needs.
+# Warnings are errors.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh build wine fuzz demo
+
+run_preset() {
+  echo "== $1"
+  cmake --preset "$1" -DORLIX_WERROR=ON >/dev/null
+  cmake --build --preset "$1"
+  ctest --preset "$1"
+}
+
+run_preset host
+[ -f fuzz/CMakeLists.txt ] && run_preset fuzz
+run_preset windows-x86
+run_preset windows-x64
+echo "== all tests passed"
