@@ -50,8 +50,8 @@ static bool IsSupportedVersion(const char* version)
 ** Append a backslash unless the last byte already is one.  The test is on
 ** the byte, so under a double-byte code page a trailing character whose
 ** second byte is 0x5C counts as a separator, as the product's own paths do.
-** Fails when the buffer has no room left for the separator, a file name
-** and the terminator.
+** Fails for an empty directory, which names no place, and when the buffer
+** has no room for the separator, a file name and the terminator.
 */
 static bool EndWithSeparator(char* dictDir)
 {
