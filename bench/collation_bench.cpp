@@ -1,0 +1,287 @@
+/*
+** The headword collation against the comparators a user could pick
+** instead, on real word lists: a stable sort, the adjacent pairs of the
+** sorted list (long common prefixes, the index's own pattern) and random
+** pairs.  Every comparator runs through the same function pointer and the
+** same sort, so the only difference between two rows is the comparator.
+**
+** Usage: collation_bench DATADIR [benchmark options]
+** DATADIR holds the files bench/prepare_data.sh makes.  After Google
+** Benchmark's own lines, a summary gives ns per comparison and each
+** comparator's ratio to strcmp measured in the same run.
+*/
+#include <benchmark/benchmark.h>
+#include <locale.h>
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+#include <unicode/ucol.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collation/compare_headwords.h"
+#include "collation/compare_headwords_plain.h"
+#include "orlixdb/safe_sort.h"
+
+typedef int32_t (*KeyCompare)(const char* a, const char* b);
+
+static UCollator* icuCollator;
+
+static int32_t ByteCompare(const char* a, const char* b) { return strcmp(a, b); }
+static int32_t CaselessCompare(const char* a, const char* b) { return strcasecmp(a, b); }
+static int32_t LocaleCompare(const char* a, const char* b) { return strcoll(a, b); }
+static int32_t HeadwordCompare(const char* a, const char* b) { return CompareHeadwords(a, b); }
+static int32_t PlainHeadwordCompare(const char* a, const char* b)
+{
+    return CompareHeadwordsPlain(a, b);
+}
+
+static int32_t IcuCompare(const char* a, const char* b)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    return ucol_strcollUTF8(icuCollator, a, -1, b, -1, &status);
+}
+
+struct Comparator {
+    const char* name;
+    KeyCompare compare;
+};
+
+/* strcmp first: every other row is divided by it. */
+static const Comparator kComparators[] = {
+    {"strcmp", ByteCompare},
+    {"strcasecmp", CaselessCompare},
+    {"strcoll_C.UTF-8", LocaleCompare},
+    {"icu_ucol_strcollUTF8", IcuCompare},
+    {"CompareHeadwords", HeadwordCompare},
+    {"CompareHeadwordsPlain", PlainHeadwordCompare},
+};
+
+/* The sort's callback: the comparator travels in the context. */
+static int32_t SortCompare(const void* a, const void* b, void* context)
+{
+    return (*(KeyCompare*)context)((const char*)a, (const char*)b);
+}
+
+struct CountingContext {
+    KeyCompare compare;
+    uint64_t calls;
+};
+
+static int32_t CountingCompare(const void* a, const void* b, void* context)
+{
+    CountingContext* c = (CountingContext*)context;
+    c->calls++;
+    return c->compare((const char*)a, (const char*)b);
+}
+
+struct Pair {
+    const char* a;
+    const char* b;
+};
+
+/* One key set: the file's bytes with each newline made a terminator. */
+struct KeySet {
+    std::string name;
+    std::vector<char> bytes;
+    std::vector<const void*> shuffled; /* file order: already shuffled */
+    std::vector<Pair> adjacent;
+    std::vector<Pair> random;
+};
+
+static bool LoadKeys(const std::string& path, KeySet* set)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        perror(path.c_str());
+        return false;
+    }
+    char chunk[1 << 16];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) set->bytes.insert(set->bytes.end(), chunk, chunk + n);
+    bool failed = ferror(f) != 0;
+    fclose(f);
+    if (failed) {
+        perror(path.c_str());
+        return false;
+    }
+    set->bytes.push_back('\n');
+    char* start = set->bytes.data();
+    for (char* p = start; p < set->bytes.data() + set->bytes.size(); p++) {
+        if (*p != '\n') continue;
+        *p = 0;
+        if (p > start) set->shuffled.push_back(start);
+        start = p + 1;
+    }
+    return !set->shuffled.empty();
+}
+
+/* splitmix64: a fixed sequence of random pairs on every machine. */
+static uint64_t NextRandom(uint64_t* state)
+{
+    uint64_t z = (*state += 0x9E3779B97F4A7C15u);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+    return z ^ (z >> 31);
+}
+
+static void MakePairs(KeySet* set)
+{
+    size_t n = set->shuffled.size();
+    std::vector<const void*> sorted = set->shuffled;
+    std::vector<const void*> scratch(n);
+    KeyCompare headwords = CompareHeadwords;
+    SafeStableSort(sorted.data(), n, scratch.data(), SortCompare, &headwords);
+    for (size_t i = 0; i + 1 < n; i++) set->adjacent.push_back({(const char*)sorted[i], (const char*)sorted[i + 1]});
+    uint64_t state = 20261209;
+    for (size_t i = 0; i < n; i++) {
+        const char* a = (const char*)set->shuffled[NextRandom(&state) % n];
+        const char* b = (const char*)set->shuffled[NextRandom(&state) % n];
+        set->random.push_back({a, b});
+    }
+}
+
+/* Comparisons per iteration of each benchmark, for the summary. */
+static std::map<std::string, double> comparisonsOf;
+
+static uint64_t CountSortComparisons(const KeySet* set, KeyCompare compare)
+{
+    size_t n = set->shuffled.size();
+    std::vector<const void*> items = set->shuffled, scratch(n);
+    CountingContext context = {compare, 0};
+    SafeStableSort(items.data(), n, scratch.data(), CountingCompare, &context);
+    return context.calls;
+}
+
+/* The comparisons are counted once, untimed, by the same sort. */
+static void SortKeys(benchmark::State& state, const KeySet* set, KeyCompare compare,
+                     std::string name)
+{
+    comparisonsOf[name] = (double)CountSortComparisons(set, compare);
+    size_t n = set->shuffled.size();
+    std::vector<const void*> items(n), scratch(n);
+    for (auto _ : state) {
+        state.PauseTiming();
+        memcpy(items.data(), set->shuffled.data(), n * sizeof items[0]);
+        state.ResumeTiming();
+        SafeStableSort(items.data(), n, scratch.data(), SortCompare, &compare);
+        benchmark::DoNotOptimize(items.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+static void ComparePairs(benchmark::State& state, const std::vector<Pair>* pairs, KeyCompare compare)
+{
+    for (auto _ : state) {
+        int64_t before = 0;
+        for (const Pair& p : *pairs) before += compare(p.a, p.b) < 0;
+        benchmark::DoNotOptimize(before);
+    }
+}
+
+static void Register(std::vector<std::unique_ptr<KeySet>>& sets)
+{
+    for (auto& owned : sets) {
+        const KeySet* set = owned.get();
+        for (const Comparator& c : kComparators) {
+            std::string name = set->name + "/sort/" + c.name;
+            benchmark::RegisterBenchmark(name.c_str(), SortKeys, set, c.compare, name)
+                ->Unit(benchmark::kMillisecond);
+        }
+        const std::pair<const char*, const std::vector<Pair>*> workloads[] = {
+            {"adjacent", &set->adjacent}, {"random", &set->random}};
+        for (const auto& w : workloads) {
+            for (const Comparator& c : kComparators) {
+                std::string name = set->name + "/" + w.first + "/" + c.name;
+                comparisonsOf[name] = (double)w.second->size();
+                benchmark::RegisterBenchmark(name.c_str(), ComparePairs, w.second, c.compare)
+                    ->Unit(benchmark::kMillisecond);
+            }
+        }
+    }
+}
+
+/*
+** Google Benchmark's console lines, and the runs kept for the summary:
+** plain runs, or the median when repetitions are asked for.
+*/
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> secondsOf; /* per iteration */
+    std::vector<std::string> order;
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type == Run::RT_Aggregate && !median) continue;
+            if (run.run_type == Run::RT_Iteration && run.repetitions > 1) continue;
+            std::string name = run.run_name.str();
+            if (secondsOf.count(name) == 0) order.push_back(name);
+            secondsOf[name] = run.real_accumulated_time / (double)run.iterations;
+        }
+    }
+};
+
+/* "set/workload/comparator" -> "set/workload/strcmp" */
+static std::string BaselineOf(const std::string& name)
+{
+    return name.substr(0, name.rfind('/') + 1) + kComparators[0].name;
+}
+
+static void PrintSummary(const SummaryReporter& r)
+{
+    printf("\n%-44s %12s %10s %12s\n", "benchmark", "ms/iter", "ns/cmp", "vs strcmp");
+    for (const std::string& name : r.order) {
+        double seconds = r.secondsOf.at(name);
+        double nsPerCompare = seconds * 1e9 / comparisonsOf.at(name);
+        auto base = r.secondsOf.find(BaselineOf(name));
+        double ratio = base == r.secondsOf.end() ? 0 : seconds / base->second;
+        printf("%-44s %12.3f %10.2f %11.2fx\n", name.c_str(), seconds * 1e3, nsPerCompare, ratio);
+    }
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argv[1][0] == '-') {
+        fprintf(stderr, "usage: %s DATADIR [benchmark options]\n", argv[0]);
+        return 2;
+    }
+    std::string dir = argv[1];
+    argv[1] = argv[0];
+    argc--, argv++;
+
+    if (setlocale(LC_COLLATE, "C.UTF-8") == nullptr) {
+        fprintf(stderr, "collation_bench: locale C.UTF-8 is not available\n");
+        return 2;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    icuCollator = ucol_open("", &status);
+    if (U_FAILURE(status)) {
+        fprintf(stderr, "collation_bench: ucol_open: %s\n", u_errorName(status));
+        return 2;
+    }
+
+    std::vector<std::unique_ptr<KeySet>> sets;
+    for (const char* name : {"american", "french", "german", "suffixed1m"}) {
+        std::unique_ptr<KeySet> set(new KeySet);
+        set->name = name;
+        if (!LoadKeys(dir + "/" + name + ".txt", set.get())) return 2;
+        MakePairs(set.get());
+        sets.push_back(std::move(set));
+    }
+    Register(sets);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    PrintSummary(reporter);
+    ucol_close(icuCollator);
+    benchmark::Shutdown();
+    return 0;
+}

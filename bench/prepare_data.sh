@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Makes the benchmark's key sets from Debian's word lists, shuffled with a
+# fixed seed so that every run on every machine sorts the same input.
+# Usage: bench/prepare_data.sh OUTDIR
+#   OUTDIR/american.txt  OUTDIR/french.txt  OUTDIR/german.txt   each list shuffled
+#   OUTDIR/suffixed1m.txt  1,000,000 keys "word@N" drawn from all three lists
+set -euo pipefail
+
+out=${1:?usage: prepare_data.sh OUTDIR}
+dict=/usr/share/dict
+mkdir -p "$out"
+
+# Fisher-Yates with the Park-Miller generator: every product stays below
+# 2^53, so any awk computes the same sequence in doubles.
+shuffle_awk='
+function next_random() { seed = (seed * 16807) % 2147483647; return seed }
+{ line[n++] = $0 }
+END {
+  for (i = n - 1; i > 0; i--) {
+    j = next_random() % (i + 1)
+    t = line[i]; line[i] = line[j]; line[j] = t
+  }
+  for (i = 0; i < n; i++) print line[i]
+}'
+
+shuffle() { LC_ALL=C awk -v seed="$1" "$shuffle_awk"; }
+
+for pair in american:american-english french:french german:ngerman; do
+  name=${pair%%:*} list=$dict/${pair#*:}
+  [ -s "$out/$name.txt" ] || shuffle 20261209 < "$list" > "$out/$name.txt"
+done
+
+# Every word of the three lists once, then words drawn again until there
+# are a million keys; each key gets an "@" suffix of 1 to 4 digits, the
+# entry number an index would carry.
+if [ ! -s "$out/suffixed1m.txt" ]; then
+  cat "$dict/american-english" "$dict/french" "$dict/ngerman" |
+  LC_ALL=C awk -v seed=4242 -v total=1000000 '
+    function next_random() { seed = (seed * 16807) % 2147483647; return seed }
+    { word[n++] = $0 }
+    END {
+      for (i = 0; i < total; i++) {
+        w = i < n ? word[i] : word[next_random() % n]
+        print w "@" (1 + next_random() % 9999)
+      }
+    }' | shuffle 777 > "$out/suffixed1m.txt"
+fi
+wc -l "$out"/*.txt
