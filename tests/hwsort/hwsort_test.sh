@@ -1,0 +1,142 @@
+#!/usr/bin/env bash
+# Tests of hwsort: each case is one line of facts: arguments, standard
+# input (printf format), expected standard output (printf format) and
+# expected exit status.  Then the cases that need files of their own.
+# Usage: hwsort_test.sh HWSORT
+set -uo pipefail
+
+hwsort=$(realpath "${1:?usage: hwsort_test.sh HWSORT}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect ARGS INPUT OUTPUT STATUS
+expect() {
+  local args=$1 input=$2 output=$3 status=$4
+  printf -- "$input" > "$work/in"
+  printf -- "$output" > "$work/want"
+  # shellcheck disable=SC2086
+  (cd "$work" && "$hwsort" $args < in > got 2> err)
+  local got=$?
+  [ "$got" -eq "$status" ] || fail "hwsort $args <<< '$input': status $got, want $status ($(cat "$work/err"))"
+  cmp -s "$work/got" "$work/want" ||
+    fail "hwsort $args <<< '$input': output $(od -An -c "$work/got" | tr -s ' '), want $(od -An -c "$work/want" | tr -s ' ')"
+}
+
+#      args    input                                  output                                  status
+# Headword order: case after letters, digits and punctuation as tie-breaks.
+expect ""      'abd\nabc\nABC\n'                      'ABC\nabc\nabd\n'                       0
+expect ""      'b@1\na@2\na@10\na@9\na\n'             'a\na@2\na@9\na@10\nb@1\n'              0
+expect ""      'a1b\n1a\nab\na1\n'                    'a1\n1a\nab\na1b\n'                     0
+expect ""      'ab\na b\n'                            'a b\nab\n'                             0
+expect ""      'a-B\nab\n-Ab\n'                       '-Ab\nab\na-B\n'                        0
+# Stable: lines that compare equal keep input order, also reversed.
+expect ""      'abc \n  abc\nabc\nabc@\n'             'abc \n  abc\nabc\nabc@\n'              0
+expect "-r"    'abc \nabd\n  abc\n'                   'abd\nabc \n  abc\n'                    0
+expect "-r"    'ABC\nabc\nabd\n'                      'abd\nabc\nABC\n'                       0
+# -u keeps the first of each run of equal lines.
+expect "-u"    'abc \nabd\n  abc\nabc\n'              'abc \nabd\n'                           0
+expect "-u -r" 'x\nabc \nabd\n  abc\n'                'x\nabd\nabc \n'                        0
+# Separators: a last line without one gets one; -z uses NUL both ways.
+expect ""      'b\na'                                 'a\nb\n'                                0
+expect ""      ''                                     ''                                      0
+expect ""      '\n\n'                                 '\n\n'                                  0
+expect "-z"    'b\na\000a\n\000c'                     'a\n\000b\na\000c\000'                  0
+# A NUL inside a line ends its key; the whole line is written.
+expect ""      'b\000a\na\000z\n'                     'a\000z\nb\000a\n'                      0
+expect ""      'ab\000zz\nab\000aa\n'                 'ab\000zz\nab\000aa\n'                  0
+# Bytes of every class come through unchanged.
+expect ""      '\351\ne\n\t\n'                        '\t\n\351\ne\n'                         0
+# -c: exit 1 on the first line out of order, 0 when sorted.
+expect "-c"    'a\nb\nb\n'                            ''                                      0
+expect "-c -u" 'a\nb\nb\n'                            ''                                      1
+expect "-c"    'a\nc\nb\n'                            ''                                      1
+expect "--check" 'a\nc\nb\n'                          ''                                      1
+expect "-cr"   'c\nb\na\n'                            ''                                      0
+expect "-c"    ''                                     ''                                      0
+# Misuse.
+expect "-x"    'a\n'                                  ''                                      2
+expect "--bogus" 'a\n'                                ''                                      2
+expect "-o"    'a\n'                                  ''                                      2
+expect "missing-file" 'a\n'                           ''                                      2
+expect "-c in in" 'a\n'                               ''                                      2
+
+# -c names the file and the line out of order.
+printf 'a\nc\nb\n' > "$work/list"
+"$hwsort" -c "$work/list" 2> "$work/err"; status=$?
+[ "$status" -eq 1 ] || fail "-c on a file: status $status"
+grep -qxF "hwsort: $work/list:3: disorder: b" "$work/err" || fail "-c message: $(cat "$work/err")"
+
+# Several files are one input; options may follow the names; "-" is stdin.
+printf 'd\nb' > "$work/one"
+printf 'c\n' > "$work/two"
+printf 'a\n' | "$hwsort" "$work/one" - "$work/two" -o "$work/out" || fail "files and stdin: status $?"
+[ "$(cat "$work/out")" = "$(printf 'a\nb\nc\nd')" ] || fail "files and stdin: $(cat "$work/out")"
+
+# -o may name an input; its permissions survive.
+printf 'b\na\n' > "$work/same"
+chmod 640 "$work/same"
+"$hwsort" -o "$work/same" "$work/same" || fail "-o over the input: status $?"
+[ "$(cat "$work/same")" = "$(printf 'a\nb')" ] || fail "-o over the input: $(cat "$work/same")"
+[ "$(stat -c %a "$work/same")" = 640 ] || fail "-o mode: $(stat -c %a "$work/same")"
+
+# A failed -o leaves the file as it was and no temporary file behind.
+mkdir "$work/ro"
+printf 'old\n' > "$work/ro/keep"
+chmod 555 "$work/ro"
+if [ ! -w "$work/ro" ]; then # root writes anywhere: the case cannot be made
+  printf 'new\n' | "$hwsort" -o "$work/ro/keep" 2> /dev/null && fail "-o into a read-only directory succeeded"
+  [ "$(cat "$work/ro/keep")" = old ] || fail "-o failure changed the file"
+  [ "$(ls "$work/ro")" = keep ] || fail "-o failure left $(ls "$work/ro")"
+fi
+chmod 755 "$work/ro"
+printf 'new\n' | "$hwsort" -o "$work/ro/keep/x" 2> /dev/null && fail "-o under a file succeeded"
+[ "$(ls "$work/ro")" = keep ] || fail "-o failure left $(ls "$work/ro")"
+
+# Writing to a full device fails with status 2.
+if [ -w /dev/full ]; then
+  printf 'a\n' | "$hwsort" > /dev/full 2> /dev/null; status=$?
+  [ "$status" -eq 2 ] || fail "write to /dev/full: status $status"
+fi
+
+# Keys of every byte class, in many lines: the output is a permutation of
+# the input, hwsort -c accepts it, and sorting it again changes nothing.
+LC_ALL=C awk 'BEGIN {
+  srand(7); split("a b A B e 1 9 - + . @ @1 @22", parts, " ")
+  for (i = 0; i < 20000; i++) {
+    n = int(rand() * 6); line = ""
+    for (k = 0; k < n; k++) {
+      r = rand()
+      if (r < 0.08) line = line " "; else if (r < 0.12) line = line "\351";
+      else line = line parts[1 + int(rand() * 13)]
+    }
+    print line
+  }
+}' > "$work/many"
+"$hwsort" "$work/many" > "$work/many.sorted" || fail "many: status $?"
+cmp -s <(LC_ALL=C sort "$work/many") <(LC_ALL=C sort "$work/many.sorted") || fail "many: not a permutation"
+"$hwsort" -c "$work/many.sorted" || fail "many: -c rejects the output"
+"$hwsort" "$work/many.sorted" | cmp -s - "$work/many.sorted" || fail "many: sorting again changed the order"
+# Among keys of letters and suffixes the order is a total preorder, so the
+# -u output is strictly increasing.
+LC_ALL=C awk 'BEGIN {
+  srand(11); split("a b A B", letters, " ")
+  for (i = 0; i < 20000; i++) {
+    n = 1 + int(rand() * 4); line = ""
+    for (k = 0; k < n; k++) line = line letters[1 + int(rand() * 4)]
+    if (rand() < 0.5) line = line "@" int(rand() * 30)
+    print line
+  }
+}' > "$work/words"
+"$hwsort" -u "$work/words" > "$work/words.unique" || fail "words -u: status $?"
+"$hwsort" -c -u "$work/words.unique" || fail "words: -c -u rejects the -u output"
+[ "$(wc -l < "$work/words.unique")" -lt 20000 ] || fail "words -u: nothing dropped"
+"$hwsort" --help | grep -q '^usage: hwsort' || fail "--help"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all hwsort cases passed"
