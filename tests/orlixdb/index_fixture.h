@@ -24,6 +24,11 @@ bool FileExists(const std::string& path);
 /* The records of a well-formed index file; fails the test if it is not one. */
 Recs ReadRecords(const std::string& path);
 
+/* The table of damaged files of index_format_test.cpp, to apply to any index. */
+size_t DamageCount();
+const char* DamageName(size_t n);
+void ApplyDamage(size_t n, std::vector<uint8_t>* bytes);
+
 /* A fresh directory, removed with its contents when the object goes. */
 class TempDir {
 public:

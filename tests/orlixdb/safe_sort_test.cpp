@@ -99,8 +99,9 @@ TEST(SafeStableSort, OrdersAndKeepsTiesInInputOrder)
         std::vector<const Item*> sorted = Sort(items, ByKey, nullptr);
         for (size_t i = 1; i < n; i++) {
             ASSERT_LE(sorted[i - 1]->key, sorted[i]->key) << "n=" << n;
-            if (sorted[i - 1]->key == sorted[i]->key)
+            if (sorted[i - 1]->key == sorted[i]->key) {
                 ASSERT_LT(sorted[i - 1]->position, sorted[i]->position) << "n=" << n;
+            }
         }
         ExpectPermutation(items, sorted);
     }

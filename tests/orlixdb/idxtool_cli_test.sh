@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# idxtool's command line: each line below is a command, its exit status and
+# a text its output must contain.  Usage: idxtool_cli_test.sh IDXTOOL
+set -u
+tool="$1"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+
+# expect STATUS TEXT COMMAND...: run idxtool COMMAND, check status and output.
+expect() {
+  local status="$1" text="$2"; shift 2
+  "$tool" "$@" >out.txt 2>&1
+  local got=$?
+  if [ "$got" -ne "$status" ] || ! grep -qF -- "$text" out.txt; then
+    echo "FAIL: idxtool $* -> $got (want $status, '$text'):"; cat out.txt
+    failures=$((failures + 1))
+  fi
+}
+
+printf 'banana\t2\napple\t1\nApple\t3\ntab\\there\t4\n\\xE9t\\xE9\t5\n' >a.txt
+printf 'cherry\t9\napple\t1\n' >b.txt
+printf 'fine\t1\nbad\\q\t2\n' >bad.txt
+printf 'NOTANINDEX-----------' >junk.idx
+
+expect 0 "usage: idxtool"          --help
+expect 2 "no command"
+expect 2 "unknown command"         frobnicate
+expect 2 "wrong number"            dump
+expect 0 "a.idx: 5 records"        build a.idx a.txt
+expect 1 "a.idx: out of order: record 1 (banana	2) sorts after record 2 (apple	1)" check a.idx
+expect 0 "b.idx: 2 records"        build b.idx - <b.txt
+expect 1 "bad.txt:2: unknown escape" build c.idx bad.txt
+expect 1 "missing.txt: cannot open" build c.idx missing.txt
+expect 1 "missing.idx: no such file" dump missing.idx
+expect 1 "junk.idx: not an index file (wrong magic)" check junk.idx
+expect 0 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
+expect 0 "a.idx: ok, 6 records in order" check a.idx
+expect 1 "junk.idx: not an index file (wrong magic)" merge a.idx b.idx junk.idx
+expect 0 "none.idx: ok, nothing to index" merge none.idx missing.idx
+
+# The dump is the text form: it builds the same file again.
+"$tool" dump a.idx >dump.txt
+"$tool" build again.idx dump.txt >/dev/null
+cmp -s a.idx again.idx || { echo "FAIL: dump does not round-trip"; failures=$((failures + 1)); }
+printf 'Apple\t3\napple\t1\nbanana\t2\ncherry\t9\n\\xE9t\\xE9\t5\ntab\\there\t4\n' >want.txt
+cmp -s dump.txt want.txt || { echo "FAIL: merged dump:"; cat dump.txt; failures=$((failures + 1)); }
+
+# A flipped bit in a.idx is reported, and merge leaves a.idx as it was.
+cp a.idx flipped.idx
+printf '\x00' | dd of=flipped.idx bs=1 seek=20 conv=notrunc status=none
+cp flipped.idx before.idx
+expect 1 "flipped.idx: checksum mismatch" check flipped.idx
+expect 1 "flipped.idx: checksum mismatch" merge flipped.idx b.idx
+cmp -s flipped.idx before.idx || { echo "FAIL: damaged target changed"; failures=$((failures + 1)); }
+ls ./*.orlixdb-tmp >/dev/null 2>&1 && { echo "FAIL: temporary left"; failures=$((failures + 1)); }
+
+[ "$failures" -eq 0 ] && echo "idxtool: all checks passed"
+exit $((failures > 0))

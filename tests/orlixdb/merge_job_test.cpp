@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+#include "collation/compare_headwords.h"
+#include "index_fixture.h"
+#include "orlixdb/index_format.h"
+#include "orlixdb/orlixdb.h"
+
+namespace {
+
+/* A merge of target and sources in `dir`, each given as records or absent. */
+struct Job {
+    TempDir dir;
+    std::string target = dir.Path("00010301.idx");
+    std::vector<std::string> sources;
+
+    void Source(const Recs& records)
+    {
+        sources.push_back(dir.Path("src" + std::to_string(sources.size()) + ".idx"));
+        WriteBytes(sources.back(), IndexBytes(records));
+    }
+    void MissingSource() { sources.push_back(dir.Path("missing" + std::to_string(sources.size()))); }
+    int32_t Run(OrlixKeyCompare compare = CompareHeadwords)
+    {
+        std::vector<const char*> list;
+        for (const std::string& s : sources) list.push_back(s.c_str());
+        return OrlixMergeIndexes(target.c_str(), (int32_t)list.size(), list.data(), compare);
+    }
+};
+
+struct MergeCase {
+    const char* what;
+    Recs target;
+    std::vector<Recs> sources;
+    Recs expected;
+};
+
+TEST(MergeIndexes, OrderStabilityAndDuplicates)
+{
+    const std::vector<MergeCase> table = {
+        {"sources into empty target", {}, {{{"b", 2}}, {{"a", 1}}}, {{"a", 1}, {"b", 2}}},
+        {"unsorted target gets sorted", {{"c", 3}, {"a", 1}, {"b", 2}}, {}, {{"a", 1}, {"b", 2}, {"c", 3}}},
+        {"upper case first", {{"abc", 1}}, {{{"ABC", 2}}}, {{"ABC", 2}, {"abc", 1}}},
+        {"same record everywhere kept once", {{"a", 1}}, {{{"a", 1}}, {{"a", 1}, {"a", 1}}}, {{"a", 1}}},
+        {"same key, other reference kept", {{"a", 1}}, {{{"a", 2}}}, {{"a", 1}, {"a", 2}}},
+        {"ties: target, then sources in order",
+         {{"abc ", 1}},
+         {{{"abc", 2}, {"  abc", 3}}, {{"abc@", 4}}},
+         {{"abc ", 1}, {"abc", 2}, {"  abc", 3}, {"abc@", 4}}},
+        {"ties keep file order", {{"x", 9}, {"x ", 8}, {"x", 7}}, {}, {{"x", 9}, {"x ", 8}, {"x", 7}}},
+        {"suffix decides last", {{"a@10", 1}, {"a@9", 2}, {"a", 3}}, {}, {{"a", 3}, {"a@9", 2}, {"a@10", 1}}},
+        {"digits and punctuation", {{"a-b", 1}, {"a1b", 2}}, {{{"ab", 3}}}, {{"ab", 3}, {"a-b", 1}, {"a1b", 2}}},
+        {"bytes above 0x7F are punctuation", {{"\xE9", 1}}, {{{"e", 2}, {"d", 3}}}, {{"\xE9", 1}, {"d", 3}, {"e", 2}}},
+    };
+    for (const MergeCase& c : table) {
+        Job job;
+        if (!c.target.empty()) WriteBytes(job.target, IndexBytes(c.target));
+        for (const Recs& s : c.sources) job.Source(s);
+        EXPECT_EQ(job.Run(), kOrlixOk) << c.what;
+        EXPECT_EQ(ReadRecords(job.target), c.expected) << c.what;
+    }
+}
+
+TEST(MergeIndexes, MissingFilesCountAsEmpty)
+{
+    Job none;
+    none.MissingSource();
+    EXPECT_EQ(none.Run(), kOrlixOk);
+    EXPECT_FALSE(FileExists(none.target)) << "nothing to index creates no file";
+
+    Job some;
+    some.MissingSource();
+    some.Source({{"b", 1}, {"a", 2}});
+    EXPECT_EQ(some.Run(), kOrlixOk);
+    EXPECT_EQ(ReadRecords(some.target), (Recs{{"a", 2}, {"b", 1}}));
+}
+
+/* The second run finds every record already there and writes nothing. */
+TEST(MergeIndexes, SecondRunChangesNothing)
+{
+    Job job;
+    WriteBytes(job.target, IndexBytes({{"zeta", 1}, {"- -", 2}, {"+ ", 3}, {"Alpha", 4}}));
+    job.Source({{"beta@2", 5}, {"beta", 6}, {"-", 7}, {"+", 8}, {"\xC4rger", 9}});
+    job.Source({{"alpha", 10}, {"zeta", 1}, {" ", 11}, {"a b", 12}});
+    ASSERT_EQ(job.Run(), kOrlixOk);
+    std::vector<uint8_t> first = ReadBytes(job.target);
+    struct stat before, after;
+    ASSERT_EQ(stat(job.target.c_str(), &before), 0);
+    ASSERT_EQ(job.Run(), kOrlixOk);
+    ASSERT_EQ(stat(job.target.c_str(), &after), 0);
+    EXPECT_EQ(ReadBytes(job.target), first);
+    EXPECT_EQ(before.st_ino, after.st_ino) << "the target was rewritten";
+}
+
+/* Every byte class, in keys of one and two bytes: sorted, nothing lost. */
+TEST(MergeIndexes, KeysOfEveryByteClassComeOutSorted)
+{
+    Recs all;
+    for (int c = 1; c < 256; c++) {
+        all.push_back(Rec(std::string(1, (char)c), (uint32_t)c));
+        all.push_back(Rec(std::string(1, (char)c) + "a", (uint32_t)c));
+        if (c != 'a') all.push_back(Rec("a" + std::string(1, (char)c), (uint32_t)c));
+    }
+    std::shuffle(all.begin(), all.end(), std::mt19937(5));
+    Job job;
+    job.Source(Recs(all.begin(), all.begin() + 300));
+    job.Source(Recs(all.begin() + 300, all.end()));
+    ASSERT_EQ(job.Run(), kOrlixOk);
+    Recs merged = ReadRecords(job.target);
+    ASSERT_EQ(merged.size(), all.size());
+    for (size_t i = 1; i < merged.size(); i++)
+        EXPECT_LE(CompareHeadwords(merged[i - 1].first.c_str(), merged[i].first.c_str()), 0) << i;
+    std::sort(all.begin(), all.end());
+    std::sort(merged.begin(), merged.end());
+    EXPECT_EQ(merged, all);
+}
+
+/* Damage in the target or in any source: its code, and no byte of the target moves. */
+TEST(MergeIndexes, DamagedInputLeavesTargetUntouched)
+{
+    const std::vector<uint8_t> target = IndexBytes({{"keep", 1}, {"me", 2}});
+    for (size_t which = 0; which < 3; which++) {
+        for (size_t d = 0; d < DamageCount(); d++) {
+            Job job;
+            WriteBytes(job.target, target);
+            job.Source({{"new", 3}});
+            job.Source({{"abc", 1}, {"de", 2}});
+            std::vector<uint8_t> bad = IndexBytes({{"abc", 1}, {"de", 2}});
+            ApplyDamage(d, &bad);
+            WriteBytes(which == 0 ? job.target : job.sources[which - 1], bad);
+            std::vector<uint8_t> before = ReadBytes(job.target);
+            EXPECT_EQ(job.Run(), kOrlixCorrupt) << DamageName(d) << " in file " << which;
+            EXPECT_EQ(ReadBytes(job.target), before) << DamageName(d) << " in file " << which;
+            EXPECT_EQ(job.dir.Entries().size(), 3u) << "temporary left behind";
+        }
+    }
+}
+
+TEST(MergeIndexes, UnreadableAndUnwritableFiles)
+{
+    Job unreadable;
+    WriteBytes(unreadable.target, IndexBytes({{"a", 1}}));
+    unreadable.sources.push_back(unreadable.dir.Path(""));  // a directory
+    EXPECT_EQ(unreadable.Run(), kOrlixCannotRead);
+    EXPECT_EQ(ReadRecords(unreadable.target), (Recs{{"a", 1}}));
+
+    Job noDirectory;
+    noDirectory.target = noDirectory.dir.Path("gone/00010301.idx");
+    noDirectory.Source({{"a", 1}});
+    EXPECT_EQ(noDirectory.Run(), kOrlixWriteFailed);
+
+    Job blocked;  // the temporary's name is taken by a directory
+    const std::vector<uint8_t> old = IndexBytes({{"old", 1}});
+    WriteBytes(blocked.target, old);
+    ASSERT_EQ(mkdir((blocked.target + ".orlixdb-tmp").c_str(), 0700), 0);
+    blocked.Source({{"new", 2}});
+    EXPECT_EQ(blocked.Run(), kOrlixWriteFailed);
+    EXPECT_EQ(ReadBytes(blocked.target), old);
+}
+
+TEST(MergeIndexes, StaleTemporaryIsRemoved)
+{
+    Job job;
+    WriteBytes(job.target + ".orlixdb-tmp", {1, 2, 3});
+    job.Source({{"a", 1}});
+    EXPECT_EQ(job.Run(), kOrlixOk);
+    EXPECT_FALSE(FileExists(job.target + ".orlixdb-tmp"));
+}
+
+TEST(MergeIndexes, BadCallsAreRefused)
+{
+    const char* one[] = {"x"};
+    const char* null[] = {nullptr};
+    const char* empty[] = {""};
+    EXPECT_EQ(OrlixMergeIndexes(nullptr, 0, nullptr, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("", 0, nullptr, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("t", -1, one, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("t", kOrlixMaxSources + 1, one, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("t", 1, nullptr, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("t", 1, null, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("t", 1, empty, CompareHeadwords), kOrlixBadCall);
+    EXPECT_EQ(OrlixMergeIndexes("t", 1, one, nullptr), kOrlixBadCall);
+}
+
+/* Comparators the job must survive; each checks it is handed two real keys. */
+std::mt19937 gAnswers;
+size_t gCalls;
+
+bool ValidKey(const char* key) { return key != nullptr && *key != 0 && strlen(key) <= kIndexMaxKey; }
+
+int32_t ORLIX_CALL RandomCompare(const char* a, const char* b)
+{
+    EXPECT_TRUE(ValidKey(a) && ValidKey(b));
+    return (int32_t)gAnswers();
+}
+
+int32_t ORLIX_CALL InconsistentCompare(const char* a, const char* b)
+{
+    EXPECT_TRUE(ValidKey(a) && ValidKey(b));
+    return ++gCalls % 5 == 0 ? INT32_MIN : CompareHeadwords(b, a);
+}
+
+TEST(MergeIndexes, AnyComparatorLosesAndAddsNothing)
+{
+    std::mt19937 rng(11);
+    for (size_t n : {0, 1, 2, 3, 10, 64, 65, 500, 3000}) {
+        for (OrlixKeyCompare compare : {RandomCompare, InconsistentCompare}) {
+            Recs target, source, unique;
+            for (size_t i = 0; i < n; i++) {
+                Rec r(std::string(1 + rng() % 4, (char)('a' + rng() % 3)), (uint32_t)(rng() % 4));
+                (rng() % 2 ? target : source).push_back(r);
+                if (std::find(unique.begin(), unique.end(), r) == unique.end()) unique.push_back(r);
+            }
+            Job job;
+            WriteBytes(job.target, IndexBytes(target));
+            job.Source(source);
+            ASSERT_EQ(job.Run(compare), kOrlixOk) << "n=" << n;
+            Recs merged = ReadRecords(job.target);
+            std::sort(merged.begin(), merged.end());
+            std::sort(unique.begin(), unique.end());
+            EXPECT_EQ(merged, unique) << "n=" << n;
+        }
+    }
+}
+
+}  // namespace
