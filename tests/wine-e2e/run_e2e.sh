@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# End to end under Wine: indexjob.exe with the stand-in OrlixDB.dll beside
+# it works on real index files made by the Windows idxtool.exe.
+# Usage: run_e2e.sh setup|cleanup|CASE; the environment (ORLIX_*) comes
+# from tests/wine-e2e/CMakeLists.txt.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../wine/wine_env.sh"
+prefix="$ORLIX_WORK/prefix"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# idxtool.exe under Wine, in the current directory; output to a file,
+# never a pipe (Wine's services would hold it open).
+idxtool() {
+  wine "$ORLIX_IDXTOOL" "$@" >idxtool.out 2>&1 </dev/null
+}
+idxtool_ok() { idxtool "$@" || fail "idxtool $*: $(cat idxtool.out)"; }
+
+# A dictionary directory holding the three indexes built from TEXT files
+# (an empty name leaves that file out), and the registry pointing at it.
+dictionary() {
+  dir="$ORLIX_WORK/case-$case_name"
+  rm -rf "$dir" && mkdir -p "$dir/app" "$dir/dict"
+  cp "$ORLIX_EXE" "$dir/app/indexjob.exe"
+  cp "$ORLIX_DLL" "$dir/app/OrlixDB.dll"
+  cd "$dir/dict"
+  local name text
+  for name in 00010301 01010301 7F010301; do
+    text="$1"; shift
+    [ -z "$text" ] || idxtool_ok build "$name.idx" "$here/$text"
+  done
+  local key='HKLM\SOFTWARE\Quorvane\Orlix'
+  wine_reg "$ORLIX_VIEW" add "$key\\System\\InstallInfo" /v CurrentVersion /t REG_SZ /d 6.0 /f ||
+    fail "reg add CurrentVersion"
+  wine_reg "$ORLIX_VIEW" add "$key\\Tessary\\Dict" /v 00010301Path /t REG_SZ \
+    /d "Z:$(printf '%s' "$dir/dict" | tr / '\\')" /f || fail "reg add 00010301Path"
+}
+
+run_job() {
+  wine "$dir/app/indexjob.exe" >"$dir/output.txt" 2>&1 </dev/null
+  local code=$?
+  [ "$code" = 1 ] || fail "exit code $code, expected 1: $(head -c 300 "$dir/output.txt")"
+  [ -z "$(ls "$dir/dict" | grep -F .orlixdb-tmp)" ] || fail "temporary left: $(ls "$dir/dict")"
+}
+
+expect_dump() {
+  idxtool_ok dump 00010301.idx
+  cmp -s idxtool.out "$here/$1" || fail "merged index differs: $(diff "$here/$1" idxtool.out | head -20)"
+  idxtool_ok check 00010301.idx
+}
+
+case_exports() {
+  local dump
+  dump=$("$ORLIX_OBJDUMP" -p "$ORLIX_DLL") || fail "objdump $ORLIX_DLL"
+  local dlls
+  dlls=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  [ "$dlls" = "kernel32.dll msvcrt.dll " ] || fail "OrlixDB.dll needs $dlls"
+  printf '%s\n' "$dump" | grep -q 'Ordinal Base[[:space:]]*12' || fail "ordinal base is not 12"
+  printf '%s\n' "$dump" | grep -Eq 'Export Address Table[[:space:]]+0*1$' || fail "not exactly one export"
+  printf '%s\n' "$dump" | grep -Eq '\[Name Pointer/Ordinal\] Table[[:space:]]+0+$' || fail "an export has a name"
+  ! grep -aq DbOrdinal12 "$ORLIX_DLL" || fail "the name DbOrdinal12 stands in OrlixDB.dll"
+}
+
+# Unsorted target, a record repeated across files, ties, suffixes, 0xE9.
+case_merge() {
+  dictionary target.txt source01.txt source7f.txt
+  run_job
+  expect_dump expected.txt
+  idxtool_ok dump 01010301.idx
+  cmp -s idxtool.out "$here/source01.txt" || fail "a source was changed"
+}
+
+case_second_run_changes_nothing() {
+  dictionary target.txt source01.txt source7f.txt
+  run_job
+  cp 00010301.idx first.idx
+  run_job
+  cmp -s first.idx 00010301.idx || fail "the second run changed the index"
+}
+
+case_missing_target_and_source() {
+  dictionary "" "" source7f.txt
+  run_job
+  idxtool_ok dump 00010301.idx
+  [ "$(wc -l <idxtool.out)" = 6 ] || fail "expected the 6 records of the one source: $(cat idxtool.out)"
+  idxtool_ok check 00010301.idx
+}
+
+case_nothing_to_index() {
+  dictionary "" "" ""
+  run_job
+  [ ! -e 00010301.idx ] || fail "an index was created from nothing"
+}
+
+case_corrupt_target_untouched() {
+  dictionary target.txt source01.txt source7f.txt
+  printf '\x41' | dd of=00010301.idx bs=1 seek=20 conv=notrunc status=none
+  cp 00010301.idx before.idx
+  run_job
+  cmp -s before.idx 00010301.idx || fail "the corrupt target was changed"
+  ! idxtool check 00010301.idx || fail "check accepted a corrupt index"
+  grep -q 'checksum mismatch' idxtool.out || fail "check said: $(cat idxtool.out)"
+}
+
+case_corrupt_source_untouched_target() {
+  dictionary target.txt source01.txt source7f.txt
+  head -c 30 7F010301.idx >cut && mv cut 7F010301.idx
+  cp 00010301.idx before.idx
+  run_job
+  cmp -s before.idx 00010301.idx || fail "the target was changed though a source is corrupt"
+}
+
+# The Windows idxtool: every key byte survives build and dump.
+case_idxtool_round_trip() {
+  dir="$ORLIX_WORK/case-$case_name"
+  rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
+  local c
+  for c in $(seq 1 255); do
+    [ "$c" = 9 ] || [ "$c" = 10 ] || [ "$c" = 92 ] && continue
+    printf "k$(printf '\\%03o' "$c")\t$c\n"
+  done >raw.txt
+  printf 'tab\\there\t1\nnew\\nline\t2\nback\\\\slash\t3\n' >>raw.txt
+  idxtool_ok build raw.idx raw.txt
+  idxtool_ok dump raw.idx
+  cp idxtool.out dumped.txt
+  idxtool_ok build again.idx dumped.txt
+  cmp -s raw.idx again.idx || fail "dump does not round-trip"
+  ! grep -q $'\r' dumped.txt || fail "dump wrote CR bytes"
+}
+
+case_name="$1"
+case "$case_name" in
+  setup)
+    mkdir -p "$ORLIX_WORK"
+    wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
+    wine_server_start ;;
+  cleanup)
+    export WINEPREFIX="$prefix"; wine_server_stop ;;
+  *)
+    export WINEPREFIX="$prefix"
+    declare -F "case_$case_name" >/dev/null || fail "no case $case_name"
+    "case_$case_name" ;;
+esac
