@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # The main job on a built-in example: the 32-bit utility under Wine, in a
 # demo prefix whose registry holds an installation of version 6.0002, with
-# a recording OrlixDB.dll beside it that writes down what it was handed.
+# the stand-in OrlixDB.dll beside it.  The dictionary's three index files
+# are made with idxtool from Debian's word list plus hand-made keys; the
+# utility merges the two sources into 00010301.idx.  Run it twice: the
+# second run of the utility finds nothing new and the index stays the same.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh build wine
+bash scripts/deps.sh build wine demo
 for preset in host windows-x86; do
+  echo "Building the $preset preset..."
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
 done
+idxtool="$PWD/build/host/tools/idxtool/idxtool"
+words=/usr/share/dict/american-english
 
 source tests/wine/wine_env.sh
 demo="$PWD/build/demo"
@@ -21,16 +27,79 @@ trap wine_server_stop EXIT
 
 wine_reg 32 add 'HKLM\SOFTWARE\Quorvane\Orlix\System\InstallInfo' /v CurrentVersion /t REG_SZ /d 6.0002 /f
 wine_reg 32 add 'HKLM\SOFTWARE\Quorvane\Orlix\Tessary\Dict' /v 00010301Path /t REG_SZ /d 'C:\Orlix\Dict' /f
+dict="$WINEPREFIX/drive_c/Orlix/Dict"
+rm -rf "$dict" && mkdir -p "$dict"
 
 cp build/windows-x86/src/indexjob.exe "$demo/app/"
-cp build/windows-x86/tests/wine/recording/OrlixDB.dll "$demo/app/"
-rm -f "$demo/app/record.txt"
+cp build/windows-x86/orlixdb/OrlixDB.dll "$demo/app/"
 
-set +e
-wine "$demo/app/indexjob.exe" >"$demo/app/output.txt" 2>&1 </dev/null
-code=$?
-set -e
-echo "indexjob.exe exit code: $code"
-echo "OrlixDB.dll export 12 was handed:"
-sed 's/^/  /' "$demo/app/record.txt" | head -4
-echo "  ... and the collation's answers on $(grep -c '^compare' "$demo/app/record.txt") probe pairs"
+# The installed index holds the odd lines of the word list, in the list's
+# own order (not the collation's); the first source the even lines and
+# again every tenth word of the installed index, which the merge keeps once.
+# References are line numbers.  Backslashes and TABs would need escapes;
+# the word list has none, but the escaping keeps that true for any list.
+escape='{ gsub(/\\/, "\\\\"); gsub(/\t/, "\\t") }'
+awk "$escape"' NR % 2 == 1 { printf "%s\t%d\n", $0, NR }' "$words" >"$demo/00010301.txt"
+awk "$escape"' NR % 2 == 0 || NR % 20 == 1 { printf "%s\t%d\n", $0, NR }' "$words" >"$demo/01010301.txt"
+# The second source, by hand: spaces, punctuation, bytes >= 0x80 and "@"
+# suffixes, deliberately unsorted.
+cat >"$demo/7F010301.txt" <<'KEYS'
+ice cream	900001
+  leading space	900002
+a la carte	900003
+rock'n'roll	900004
+co-op	900005
+coop	900006
+A.M.	900007
+e-mail	900008
+\xE9clair	900009
+caf\xE9	900010
+na\xEFve	900011
+\xC4rger	900012
+bank@10	900013
+bank@2	900014
+bank@1	900015
+bank	900016
+R2-D2	900017
+4-H	900018
+KEYS
+for name in 00010301 01010301 7F010301; do
+  "$idxtool" build "$dict/$name.idx" "$demo/$name.txt" >/dev/null
+done
+
+count() { "$idxtool" dump "$1" | wc -l; }
+echo
+echo "Before: 00010301.idx $(count "$dict/00010301.idx") records," \
+     "01010301.idx $(count "$dict/01010301.idx"), 7F010301.idx $(count "$dict/7F010301.idx")"
+
+run_utility() {
+  set +e
+  wine "$demo/app/indexjob.exe" >"$demo/app/output.txt" 2>&1 </dev/null
+  code=$?
+  set -e
+  echo "indexjob.exe exit code: $code"
+}
+
+run_utility
+echo "After:  00010301.idx $(count "$dict/00010301.idx") records" \
+     "(each distinct record of the three files once)"
+"$idxtool" dump "$dict/00010301.idx" >"$demo/merged.txt"
+echo "First lines of the merged index (key TAB reference):"
+head -12 "$demo/merged.txt" | sed 's/^/  /'
+echo "  ..."
+echo "The hand-made keys of 7F010301.idx, with their neighbours:"
+grep -n -E $'\t9000[0-9][0-9]$' "$demo/merged.txt" | cut -d: -f1 | while read -r line; do
+  sed -n "$((line - 1)),$((line + 1))p" "$demo/merged.txt" | paste -sd'|' | sed 's/\t/ /g; s/|/   |   /g; s/^/  /'
+done
+echo "check: $("$idxtool" check "$dict/00010301.idx" 2>&1)"
+
+first=$(sha256sum <"$dict/00010301.idx")
+echo
+echo "Running the utility a second time..."
+run_utility
+if [ "$(sha256sum <"$dict/00010301.idx")" = "$first" ]; then
+  echo "Second run: 00010301.idx is byte for byte the same."
+else
+  echo "Second run: 00010301.idx CHANGED" >&2
+  exit 1
+fi
