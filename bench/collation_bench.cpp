@@ -1,8 +1,8 @@
 /*
 ** The headword collation against the comparators a user could pick
 ** instead, on real word lists: a stable sort, the adjacent pairs of the
-** sorted list (long common prefixes, the index's own pattern) and random
-** pairs.  Every comparator runs through the same function pointer and the
+** sorted list (long common prefixes, the index's own pattern; the keys lie
+** in order in memory, as in an index) and random pairs.  Every comparator runs through the same function pointer and the
 ** same sort, so the only difference between two rows is the comparator.
 **
 ** Usage: collation_bench DATADIR [benchmark options]
@@ -88,6 +88,7 @@ struct KeySet {
     std::string name;
     std::vector<char> bytes;
     std::vector<const void*> shuffled; /* file order: already shuffled */
+    std::vector<char> sortedBytes;     /* the keys again, in headword order */
     std::vector<Pair> adjacent;
     std::vector<Pair> random;
 };
@@ -135,7 +136,15 @@ static void MakePairs(KeySet* set)
     std::vector<const void*> scratch(n);
     KeyCompare headwords = CompareHeadwords;
     SafeStableSort(sorted.data(), n, scratch.data(), SortCompare, &headwords);
-    for (size_t i = 0; i + 1 < n; i++) set->adjacent.push_back({(const char*)sorted[i], (const char*)sorted[i + 1]});
+    /* An index holds its keys in order, one after the other: so do these. */
+    std::vector<size_t> offsets;
+    for (const void* key : sorted) {
+        offsets.push_back(set->sortedBytes.size());
+        const char* k = (const char*)key;
+        set->sortedBytes.insert(set->sortedBytes.end(), k, k + strlen(k) + 1);
+    }
+    const char* base = set->sortedBytes.data();
+    for (size_t i = 0; i + 1 < n; i++) set->adjacent.push_back({base + offsets[i], base + offsets[i + 1]});
     uint64_t state = 20261209;
     for (size_t i = 0; i < n; i++) {
         const char* a = (const char*)set->shuffled[NextRandom(&state) % n];

@@ -108,76 +108,63 @@ static int32_t CompareWithNull(const char* key, int32_t sign)
 }
 
 /*
-** The scan proper, from a and b onward with what is already known in v.
-** Each byte pair is classified and acted on by the rule of its classes;
-** the first letter difference after folding decides at once, and the
-** verdicts decide when a headword ends.
+** One headword has ended (a or b is at an end byte): the rest of the other
+** headword and the verdicts decide.
 */
-static int32_t Scan(const char* a, const char* b, Verdicts* v)
+static int32_t Finish(const char* a, const char* b, const Verdicts* v)
 {
-    for (;;) {
-        int32_t ca = ByteAt(a);
-        int32_t cb = ByteAt(b);
-        if (IsEndByte(ca)) {
-            b = SkipWhitespace(b);
-            if (IsEndByte(ByteAt(b))) return BothExhausted(v, a, b);
-            return DecideByRest(v, b, -1);
-        }
-        if (IsEndByte(cb)) {
-            a = SkipWhitespace(a);
-            if (IsEndByte(ByteAt(a))) return BothExhausted(v, a, b);
-            return DecideByRest(v, a, 1);
-        }
-        if (IsWordByte(ca)) {
-            if (IsWordByte(cb)) {
-                if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
-                SetIfUnset(&v->letterCase, ca - cb);
-                v->wordMatched = true;
-                a++, b++;
-            } else if (IsDigit(cb)) {
-                SetIfUnset(&v->digit, -1), b++;
-            } else {
-                PunctuationEvent(v, -1), b++;
-            }
-        } else if (IsDigit(ca)) {
-            if (IsWordByte(cb)) {
-                SetIfUnset(&v->digit, 1), a++;
-            } else if (IsDigit(cb)) {
-                SetIfUnset(&v->digit, ca - cb), a++, b++;
-            } else {
-                PunctuationEvent(v, -1), b++;
-            }
-        } else if (IsOther(cb)) {
-            PunctuationEvent(v, ca - cb), a++, b++;
-        } else {
-            PunctuationEvent(v, 1), a++;
-        }
+    if (IsEndByte(ByteAt(a))) {
+        b = SkipWhitespace(b);
+        if (IsEndByte(ByteAt(b))) return BothExhausted(v, a, b);
+        return DecideByRest(v, b, -1);
     }
-}
-
-extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const char* second)
-{
-    if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
-    if (second == nullptr) return CompareWithNull(first, 1);
-
-    Verdicts v = {0, 0, 0, 0, false};
-    return Scan(SkipWhitespace(first), SkipWhitespace(second), &v);
+    a = SkipWhitespace(a);
+    if (IsEndByte(ByteAt(a))) return BothExhausted(v, a, b);
+    return DecideByRest(v, a, 1);
 }
 
 /*
-** The fast path, for the pairs an index compares most: keys that share a
-** long prefix, or differ only in case.  A pair of identical bytes changes
-** no verdict: equal letters or equal whitespace leave the case verdict
-** unset, and equal digits or equal punctuation offer a difference of 0,
-** which sets nothing.  All it can change is whether a word byte pair has
-** matched.  A pair of letters that differ only in case offers the case
-** verdict and is a matched word byte pair.  So runs of such pairs are
-** stepped over in tight loops, and the scan goes on from the first pair of
-** any other kind.  Every loop stops at an end byte of the first key, and
-** the bytes compared are equal or both letters, so neither key is read
-** past its terminator.
+** One step of the scan on a pair that holds no end byte: the pair is
+** classified and acted on by the rule of its classes, and a, b or both
+** advance.  Returns the result when two letters differ after folding,
+** which decides at once, and 0 otherwise.
 */
-extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* second)
+static inline int32_t Step(const char** a, const char** b, Verdicts* v)
+{
+    int32_t ca = ByteAt(*a);
+    int32_t cb = ByteAt(*b);
+    if (IsWordByte(ca)) {
+        if (IsWordByte(cb)) {
+            if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+            SetIfUnset(&v->letterCase, ca - cb);
+            v->wordMatched = true;
+            (*a)++, (*b)++;
+        } else if (IsDigit(cb)) {
+            SetIfUnset(&v->digit, -1), (*b)++;
+        } else {
+            PunctuationEvent(v, -1), (*b)++;
+        }
+    } else if (IsDigit(ca)) {
+        if (IsWordByte(cb)) {
+            SetIfUnset(&v->digit, 1), (*a)++;
+        } else if (IsDigit(cb)) {
+            SetIfUnset(&v->digit, ca - cb), (*a)++, (*b)++;
+        } else {
+            PunctuationEvent(v, -1), (*b)++;
+        }
+    } else if (IsOther(cb)) {
+        PunctuationEvent(v, ca - cb), (*a)++, (*b)++;
+    } else {
+        PunctuationEvent(v, 1), (*a)++;
+    }
+    return 0;
+}
+
+/*
+** The plain scan: step by step until a letter decides or a headword ends.
+** It is the statement of the order that CompareHeadwords must keep.
+*/
+extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const char* second)
 {
     if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
     if (second == nullptr) return CompareWithNull(first, 1);
@@ -185,31 +172,73 @@ extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* se
     const char* a = SkipWhitespace(first);
     const char* b = SkipWhitespace(second);
     Verdicts v = {0, 0, 0, 0, false};
-
-    /* Until a word byte has matched, each identical byte is classified. */
-    while (*a == *b && !IsEndByte(ByteAt(a))) {
-        bool word = IsWordByte(ByteAt(a));
-        a++, b++;
-        if (word) {
-            v.wordMatched = true;
-            break;
-        }
-    }
     for (;;) {
-        while (*a == *b && !IsEndByte(ByteAt(a))) a++, b++;
-        int32_t ca = ByteAt(a);
-        int32_t cb = ByteAt(b);
-        if (!IsLetter(ca) || !IsLetter(cb)) {
-            /* A headword that ends where the other goes on with a letter
-               sorts first, whatever the scan has noted. */
-            if (IsEndByte(ca) && IsLetter(cb)) return -1;
-            if (IsEndByte(cb) && IsLetter(ca)) return 1;
-            break;
-        }
-        if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
-        SetIfUnset(&v.letterCase, ca - cb);
-        v.wordMatched = true;
-        a++, b++;
+        if (IsEndByte(ByteAt(a)) || IsEndByte(ByteAt(b))) return Finish(a, b, &v);
+        int32_t decided = Step(&a, &b, &v);
+        if (decided != 0) return decided;
     }
-    return Scan(a, b, &v);
+}
+
+/*
+** The scan after the first pair that is not identical, with runs of
+** identical bytes stepped over in a tight loop.  A pair of identical bytes
+** changes no verdict, wherever the scan meets it: equal letters or equal
+** whitespace leave the case verdict unset, and equal digits or equal
+** punctuation offer a difference of 0, which sets nothing.  All it can
+** change is whether a word byte pair has matched, which is noted until it
+** is true and then never looked at again.
+*/
+/* Kept out of line, so that the fast path saves no registers. */
+__attribute__((noinline)) static int32_t ScanSkippingIdentical(const char* a, const char* b,
+                                                               bool wordMatched)
+{
+    Verdicts v = {0, 0, 0, 0, wordMatched};
+    for (;;) {
+        if (IsEndByte(ByteAt(a)) || IsEndByte(ByteAt(b))) return Finish(a, b, &v);
+        int32_t decided = Step(&a, &b, &v);
+        if (decided != 0) return decided;
+        while (!v.wordMatched && *a == *b && !IsEndByte(ByteAt(a))) {
+            v.wordMatched = IsWordByte(ByteAt(a));
+            a++, b++;
+        }
+        while (*a == *b && !IsEndByte(ByteAt(a))) a++, b++;
+    }
+}
+
+/*
+** The fast path, for what an index compares most: keys that share a
+** prefix and then differ in a letter or end.  The identical prefix is
+** stepped over first, noting only whether it held a word byte; no verdict
+** can be set within it.  Then two letters that differ after folding decide
+** at once, and a headword that ends where the other goes on with a letter
+** sorts first whatever the verdicts; anything else goes on by the rules.
+** The loops stop at an end byte of the first key and run only while the
+** bytes are equal, so neither key is read past its terminator.
+*/
+extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* second)
+{
+    if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
+    if (second == nullptr) return CompareWithNull(first, 1);
+
+    /* Every whitespace byte is at most 0x20: one test passes most keys. */
+    const char* a = (uint8_t)*first <= 0x20 ? SkipWhitespace(first) : first;
+    const char* b = (uint8_t)*second <= 0x20 ? SkipWhitespace(second) : second;
+
+    bool wordMatched = false;
+    while (*a == *b && !IsEndByte(ByteAt(a))) {
+        wordMatched = IsWordByte(ByteAt(a));
+        a++, b++;
+        if (wordMatched) break;
+    }
+    while (*a == *b && !IsEndByte(ByteAt(a))) a++, b++;
+
+    int32_t ca = ByteAt(a);
+    int32_t cb = ByteAt(b);
+    if (IsLetter(ca)) {
+        if (IsLetter(cb) && Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+        if (IsEndByte(cb)) return 1;
+    } else if (IsEndByte(ca) && IsLetter(cb)) {
+        return -1;
+    }
+    return ScanSkippingIdentical(a, b, wordMatched);
 }
