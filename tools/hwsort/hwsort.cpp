@@ -263,7 +263,8 @@ static void WriteLines(const Input* in, const Options* opt, SafeSortCompare orde
 /*
 ** -o: the result goes to a temporary file beside FILE, which then takes
 ** FILE's place, so that FILE is whole and unchanged when anything fails
-** (it may be one of the inputs).  An existing FILE's permissions are kept.
+** (it may be one of the inputs).  An existing FILE's permissions are kept,
+** and it is replaced only after the new text has been flushed to disk.
 */
 static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare order, Output* out)
 {
@@ -280,7 +281,8 @@ static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare orde
     }
     struct stat st;
     mode_t mode = 0666;
-    if (stat(opt->output, &st) == 0)
+    bool replacing = stat(opt->output, &st) == 0;
+    if (replacing)
         mode = st.st_mode & 07777;
     else {
         mode_t mask = umask(0);
@@ -293,7 +295,10 @@ static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare orde
         close(fd);
     } else {
         WriteLines(in, opt, order, out);
-        if (fflush(out->file) != 0 || fchmod(fd, mode) != 0 || fsync(fd) != 0) Fail(out);
+        if (fflush(out->file) != 0 || fchmod(fd, mode) != 0) Fail(out);
+        /* What is replaced may be the only copy of the input: it goes only
+           once the new text is on disk. */
+        if (replacing && !out->failed && fsync(fd) != 0) Fail(out);
         if (fclose(out->file) != 0) Fail(out);
     }
     if (!out->failed && rename(temp, opt->output) != 0) Fail(out);
