@@ -2,8 +2,9 @@
 ** The headword collation against the comparators a user could pick
 ** instead, on real word lists: a stable sort, the adjacent pairs of the
 ** sorted list (long common prefixes, the index's own pattern; the keys lie
-** in order in memory, as in an index) and random pairs.  Every comparator runs through the same function pointer and the
-** same sort, so the only difference between two rows is the comparator.
+** in order in memory, as in an index) and random pairs.  Every comparator
+** runs through the same function pointer and the same sort, so the only
+** difference between two rows is the comparator.
 **
 ** Usage: collation_bench DATADIR [benchmark options]
 ** DATADIR holds the files bench/prepare_data.sh makes.  After Google
@@ -155,6 +156,7 @@ static void MakePairs(KeySet* set)
 
 /* Comparisons per iteration of each benchmark, for the summary. */
 static std::map<std::string, double> comparisonsOf;
+static std::vector<std::string> registered; /* the summary's row order */
 
 static uint64_t CountSortComparisons(const KeySet* set, KeyCompare compare)
 {
@@ -165,11 +167,11 @@ static uint64_t CountSortComparisons(const KeySet* set, KeyCompare compare)
     return context.calls;
 }
 
-/* The comparisons are counted once, untimed, by the same sort. */
+/* The comparisons are counted once, untimed, by the same sort on the same input. */
 static void SortKeys(benchmark::State& state, const KeySet* set, KeyCompare compare,
                      std::string name)
 {
-    comparisonsOf[name] = (double)CountSortComparisons(set, compare);
+    if (comparisonsOf.count(name) == 0) comparisonsOf[name] = (double)CountSortComparisons(set, compare);
     size_t n = set->shuffled.size();
     std::vector<const void*> items(n), scratch(n);
     for (auto _ : state) {
@@ -197,6 +199,7 @@ static void Register(std::vector<std::unique_ptr<KeySet>>& sets)
         const KeySet* set = owned.get();
         for (const Comparator& c : kComparators) {
             std::string name = set->name + "/sort/" + c.name;
+            registered.push_back(name);
             benchmark::RegisterBenchmark(name.c_str(), SortKeys, set, c.compare, name)
                 ->Unit(benchmark::kMillisecond);
         }
@@ -205,6 +208,7 @@ static void Register(std::vector<std::unique_ptr<KeySet>>& sets)
         for (const auto& w : workloads) {
             for (const Comparator& c : kComparators) {
                 std::string name = set->name + "/" + w.first + "/" + c.name;
+                registered.push_back(name);
                 comparisonsOf[name] = (double)w.second->size();
                 benchmark::RegisterBenchmark(name.c_str(), ComparePairs, w.second, c.compare)
                     ->Unit(benchmark::kMillisecond);
@@ -215,12 +219,13 @@ static void Register(std::vector<std::unique_ptr<KeySet>>& sets)
 
 /*
 ** Google Benchmark's console lines, and the runs kept for the summary:
-** plain runs, or the median when repetitions are asked for.
+** plain runs, or the median when repetitions are asked for.  The time is
+** the CPU time of the benchmark's thread, which other work on a shared
+** machine disturbs less than the wall clock.
 */
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> secondsOf; /* per iteration */
-    std::vector<std::string> order;
 
     void ReportRuns(const std::vector<Run>& runs) override
     {
@@ -229,9 +234,7 @@ public:
             bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (run.run_type == Run::RT_Aggregate && !median) continue;
             if (run.run_type == Run::RT_Iteration && run.repetitions > 1) continue;
-            std::string name = run.run_name.str();
-            if (secondsOf.count(name) == 0) order.push_back(name);
-            secondsOf[name] = run.real_accumulated_time / (double)run.iterations;
+            secondsOf[run.run_name.str()] = run.cpu_accumulated_time / (double)run.iterations;
         }
     }
 };
@@ -244,8 +247,9 @@ static std::string BaselineOf(const std::string& name)
 
 static void PrintSummary(const SummaryReporter& r)
 {
-    printf("\n%-44s %12s %10s %12s\n", "benchmark", "ms/iter", "ns/cmp", "vs strcmp");
-    for (const std::string& name : r.order) {
+    printf("\n%-44s %12s %10s %12s\n", "benchmark (CPU time)", "ms/iter", "ns/cmp", "vs strcmp");
+    for (const std::string& name : registered) {
+        if (r.secondsOf.count(name) == 0) continue;
         double seconds = r.secondsOf.at(name);
         double nsPerCompare = seconds * 1e9 / comparisonsOf.at(name);
         auto base = r.secondsOf.find(BaselineOf(name));
