@@ -24,9 +24,6 @@
 
 enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
 
-/* Below this many lines a second thread costs more than it saves. */
-enum { kParallelLines = 1 << 16 };
-
 static const char kUsage[] =
     "usage: hwsort [OPTION]... [FILE]...\n"
     "Write the lines of the FILEs (standard input when there are none, or for\n"
@@ -177,38 +174,86 @@ static size_t LineLength(const Input* in, const char* p)
     return (size_t)(next - p) - 1;
 }
 
+/*
+** Sorting a million lines is mostly waiting for memory: the merges read
+** keys scattered over the whole input.  So the lines are sorted in stages,
+** and after each stage the text of the lines is copied, in the order just
+** found, to the same place in a second buffer: what the next merge reads
+** then lies in a few sequential streams.  Every stage sorts with the same
+** comparator-safe merge, and the last stage, a sort of all the lines,
+** alone decides the result; the stages before it only make it cheap.
+*/
 struct SortJob {
-    const void** items;
+    const void** lines;
     size_t count;
     const void** scratch;
     SafeSortCompare order;
+    char* buffers[2]; /* the text, and room for a copy of it */
 };
 
-static void* RunSortJob(void* arg)
+/*
+** Copy the text of lines[0 .. count) in their present order into the other
+** buffer, starting at `offset`, where the first of them lay before the
+** sort (the lines of a range lie together, the first one lowest).
+*/
+static void CopyInOrder(const void** lines, size_t count, size_t offset, char* to)
 {
-    SortJob* job = (SortJob*)arg;
-    SafeStableSort(job->items, job->count, job->scratch, job->order, nullptr);
+    char* end = to + offset;
+    for (size_t i = 0; i < count; i++) {
+        size_t size = strlen((const char*)lines[i]) + 1;
+        memcpy(end, lines[i], size);
+        lines[i] = end;
+        end += size;
+    }
+}
+
+/* Blocks of this many lines (a power of two) fit a core's cache. */
+static const size_t kBlockLines = 1 << 15;
+
+/* Sort each block and copy it out, then sort the range and copy it back. */
+static void* SortRange(void* arg)
+{
+    const SortJob* job = (const SortJob*)arg;
+    size_t offset = (size_t)((const char*)job->lines[0] - job->buffers[0]);
+    for (size_t lo = 0; lo < job->count; lo += kBlockLines) {
+        size_t n = job->count - lo < kBlockLines ? job->count - lo : kBlockLines;
+        size_t blockOffset = (size_t)((const char*)job->lines[lo] - job->buffers[0]);
+        SafeStableSort(job->lines + lo, n, job->scratch + lo, job->order, nullptr);
+        CopyInOrder(job->lines + lo, n, blockOffset, job->buffers[1]);
+    }
+    SafeStableSort(job->lines, job->count, job->scratch, job->order, nullptr);
+    CopyInOrder(job->lines, job->count, offset, job->buffers[0]);
     return nullptr;
 }
 
 /*
-** Sort the lines.  With a second core, the two parts that the sort's last
-** merge joins are sorted first on two threads; the final call then finds
-** every run below that merge in order, compares each boundary once and
-** does only that merge.  The final call alone decides the result, so it
-** is the same whether the threads ran or not.
+** Sort the lines.  Large inputs are sorted in stages: the two parts that
+** the final merge joins, each on a thread of its own when there is a
+** second core, split where the bottom-up sort splits, so that the last
+** call finds every run below its top merge in order.  Text with a NUL
+** inside a line is sorted in one stage, for its line ends are found by
+** position.
 */
-static void SortLines(const void** lines, size_t count, const void** scratch, SafeSortCompare order)
+static void SortLines(Input* in, const void** scratch, SafeSortCompare order)
 {
-    if (count >= kParallelLines && sysconf(_SC_NPROCESSORS_ONLN) > 1) {
+    const void** lines = in->lines;
+    size_t count = in->count;
+    char* spare = nullptr;
+    if (count >= 2 * kBlockLines && in->starts == nullptr) spare = (char*)malloc(in->size);
+    if (spare != nullptr) {
         size_t split = 1;
         while (split < count - split) split *= 2;
-        SortJob right = {lines + split, count - split, scratch + split, order};
+        SortJob left = {lines, split, scratch, order, {in->bytes, spare}};
+        SortJob right = {lines + split, count - split, scratch + split, order, {in->bytes, spare}};
         pthread_t thread;
-        if (pthread_create(&thread, nullptr, RunSortJob, &right) == 0) {
-            SafeStableSort(lines, split, scratch, order, nullptr);
+        bool threaded = sysconf(_SC_NPROCESSORS_ONLN) > 1 &&
+                        pthread_create(&thread, nullptr, SortRange, &right) == 0;
+        SortRange(&left);
+        if (threaded)
             pthread_join(thread, nullptr);
-        }
+        else
+            SortRange(&right);
+        free(spare);
     }
     SafeStableSort(lines, count, scratch, order, nullptr);
 }
@@ -410,7 +455,7 @@ int main(int argc, char** argv)
 
     const void** scratch = (const void**)malloc((in.count ? in.count : 1) * sizeof *scratch);
     if (scratch == nullptr) return Trouble("input", "out of memory");
-    SortLines(in.lines, in.count, scratch, order);
+    SortLines(&in, scratch, order);
     free(scratch);
 
     static Output out;
