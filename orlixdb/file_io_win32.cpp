@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <stdlib.h>
+#include <string.h>
 
 #include "file_io.h"
 
@@ -61,11 +62,23 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
     return kFileReadOk;
 }
 
+/*
+** Create this process's temporary, new, shared with nobody while it is
+** open.  A file of the same name can only be one this process number left
+** when it died.
+*/
+static HANDLE CreateTemp(const char* temp)
+{
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && DeleteFileA(temp))
+        file = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    return file;
+}
+
 /* Write the temporary in full and flush it; false leaves it to be removed. */
 static bool WriteTemp(const char* temp, const uint8_t* data, size_t size)
 {
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
+    HANDLE file = CreateTemp(temp);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool written = WriteAll(file, data, size) && FlushFileBuffers(file);
     return CloseHandle(file) && written;
@@ -77,7 +90,7 @@ static bool WriteTemp(const char* temp, const uint8_t* data, size_t size)
 */
 bool FileReplace(const char* path, const uint8_t* data, size_t size)
 {
-    char* temp = FileTempPath(path);
+    char* temp = FileTempPath(path, (unsigned long)GetCurrentProcessId());
     if (temp == NULL) return false;
     bool replaced = WriteTemp(temp, data, size) &&
                     MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
@@ -86,10 +99,35 @@ bool FileReplace(const char* path, const uint8_t* data, size_t size)
     return replaced;
 }
 
-void FileRemoveStaleTemp(const char* path)
+/*
+** The directory of `path` with its separator, then `name`; free() it.  A
+** temporary still being written is open without sharing, so DeleteFileA
+** fails on it; only the ones whose writer is gone are removed.
+*/
+static char* SiblingPath(const char* path, const char* name)
 {
-    char* temp = FileTempPath(path);
-    if (temp == NULL) return;
-    DeleteFileA(temp);
-    free(temp);
+    size_t dir = (size_t)(FileBaseName(path) - path), length = strlen(name);
+    char* sibling = (char*)malloc(dir + length + 1);
+    if (sibling == NULL) return NULL;
+    memcpy(sibling, path, dir);
+    memcpy(sibling + dir, name, length + 1);
+    return sibling;
+}
+
+void FileRemoveStaleTemps(const char* path)
+{
+    char* pattern = FileTempPath(path, 0);
+    if (pattern == NULL) return;
+    pattern[strlen(pattern) - 1] = '*';
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    free(pattern);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!FileIsTempOf(found.cFileName, FileBaseName(path))) continue;
+        char* temp = SiblingPath(path, found.cFileName);
+        if (temp != NULL) DeleteFileA(temp);
+        free(temp);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }

@@ -187,7 +187,7 @@ int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* 
                           OrlixKeyCompare compare)
 {
     if (!ValidCall(target, count, sources, compare)) return kOrlixBadCall;
-    FileRemoveStaleTemp(target);
+    FileRemoveStaleTemps(target);
 
     struct Merge m;
     memset(&m, 0, sizeof m);

@@ -54,7 +54,7 @@ cp flipped.idx before.idx
 expect 1 "flipped.idx: checksum mismatch" check flipped.idx
 expect 1 "flipped.idx: checksum mismatch" merge flipped.idx b.idx
 cmp -s flipped.idx before.idx || { echo "FAIL: damaged target changed"; failures=$((failures + 1)); }
-ls ./*.orlixdb-tmp >/dev/null 2>&1 && { echo "FAIL: temporary left"; failures=$((failures + 1)); }
+ls ./*.orlixdb-tmp.* >/dev/null 2>&1 && { echo "FAIL: temporary left"; failures=$((failures + 1)); }
 
 [ "$failures" -eq 0 ] && echo "idxtool: all checks passed"
 exit $((failures > 0))

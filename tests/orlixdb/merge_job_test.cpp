@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -153,22 +156,44 @@ TEST(MergeIndexes, UnreadableAndUnwritableFiles)
     noDirectory.Source({{"a", 1}});
     EXPECT_EQ(noDirectory.Run(), kOrlixWriteFailed);
 
-    Job blocked;  // the temporary's name is taken by a directory
+    Job blocked;  // this process's temporary name is taken by a directory
     const std::vector<uint8_t> old = IndexBytes({{"old", 1}});
     WriteBytes(blocked.target, old);
-    ASSERT_EQ(mkdir((blocked.target + ".orlixdb-tmp").c_str(), 0700), 0);
+    std::string taken = blocked.target + ".orlixdb-tmp." + std::to_string(getpid());
+    ASSERT_EQ(mkdir(taken.c_str(), 0700), 0);
     blocked.Source({{"new", 2}});
     EXPECT_EQ(blocked.Run(), kOrlixWriteFailed);
     EXPECT_EQ(ReadBytes(blocked.target), old);
 }
 
-TEST(MergeIndexes, StaleTemporaryIsRemoved)
+/* Temporaries of a run that is gone are removed; a live writer's and other files stay. */
+TEST(MergeIndexes, StaleTemporariesAreRemoved)
 {
     Job job;
-    WriteBytes(job.target + ".orlixdb-tmp", {1, 2, 3});
+    const std::string temp = job.target + ".orlixdb-tmp.";
+    const struct {
+        std::string path;
+        bool locked;
+        bool removed;
+    } table[] = {
+        {temp + "12345", false, true},
+        {temp + "1", false, true},
+        {temp + "777", true, false},
+        {temp + "12x", false, false},
+        {temp, false, false},
+        {job.dir.Path("other.idx.orlixdb-tmp.5"), false, false},
+    };
+    std::vector<int> held;
+    for (const auto& t : table) {
+        WriteBytes(t.path, {1, 2, 3});
+        if (!t.locked) continue;
+        held.push_back(open(t.path.c_str(), O_RDONLY));
+        ASSERT_EQ(flock(held.back(), LOCK_EX), 0);
+    }
     job.Source({{"a", 1}});
     EXPECT_EQ(job.Run(), kOrlixOk);
-    EXPECT_FALSE(FileExists(job.target + ".orlixdb-tmp"));
+    for (const auto& t : table) EXPECT_EQ(FileExists(t.path), !t.removed) << t.path;
+    for (int fd : held) close(fd);
 }
 
 TEST(MergeIndexes, BadCallsAreRefused)

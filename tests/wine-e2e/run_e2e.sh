@@ -41,7 +41,7 @@ run_job() {
   wine "$dir/app/indexjob.exe" >"$dir/output.txt" 2>&1 </dev/null
   local code=$?
   [ "$code" = 1 ] || fail "exit code $code, expected 1: $(head -c 300 "$dir/output.txt")"
-  [ -z "$(ls "$dir/dict" | grep -F .orlixdb-tmp)" ] || fail "temporary left: $(ls "$dir/dict")"
+  [ -z "$(ls "$dir/dict" | grep -E '\.orlixdb-tmp\.[0-9]+$')" ] || fail "temporary left: $(ls "$dir/dict")"
 }
 
 expect_dump() {
@@ -101,6 +101,16 @@ case_corrupt_target_untouched() {
   cmp -s before.idx 00010301.idx || fail "the corrupt target was changed"
   ! idxtool check 00010301.idx || fail "check accepted a corrupt index"
   grep -q 'checksum mismatch' idxtool.out || fail "check said: $(cat idxtool.out)"
+}
+
+# What a killed run left is removed; a file merely named alike is not.
+case_stale_temporary_removed() {
+  dictionary target.txt source01.txt source7f.txt
+  printf 'torn' >00010301.idx.orlixdb-tmp.4242
+  printf 'keep' >00010301.idx.orlixdb-tmp.notapid
+  run_job
+  [ -f 00010301.idx.orlixdb-tmp.notapid ] || fail "an unrelated file was removed"
+  expect_dump expected.txt
 }
 
 case_corrupt_source_untouched_target() {
