@@ -34,9 +34,14 @@ static bool WriteAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
+/*
+** O_NONBLOCK so that a FIFO or device put where an index should be is
+** refused at once instead of hanging the job; it changes nothing for a
+** regular file.
+*/
 enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT ? kFileMissing : kFileReadFailed;
 
     enum FileRead result = kFileReadOk;

@@ -151,6 +151,11 @@ TEST(MergeIndexes, UnreadableAndUnwritableFiles)
     EXPECT_EQ(unreadable.Run(), kOrlixCannotRead);
     EXPECT_EQ(ReadRecords(unreadable.target), (Recs{{"a", 1}}));
 
+    Job fifo;  // would block a reader that waits for a writer
+    fifo.sources.push_back(fifo.dir.Path("fifo"));
+    ASSERT_EQ(mkfifo(fifo.sources[0].c_str(), 0600), 0);
+    EXPECT_EQ(fifo.Run(), kOrlixCannotRead);
+
     Job noDirectory;
     noDirectory.target = noDirectory.dir.Path("gone/00010301.idx");
     noDirectory.Source({{"a", 1}});
