@@ -190,9 +190,10 @@ extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const cha
 */
 /* Kept out of line, so that the fast path saves no registers. */
 __attribute__((noinline)) static int32_t ScanSkippingIdentical(const char* a, const char* b,
-                                                               bool wordMatched)
+                                                               bool wordMatched,
+                                                               int32_t letterCase)
 {
-    Verdicts v = {0, 0, 0, 0, wordMatched};
+    Verdicts v = {0, 0, letterCase, 0, wordMatched};
     for (;;) {
         if (IsEndByte(ByteAt(a)) || IsEndByte(ByteAt(b))) return Finish(a, b, &v);
         int32_t decided = Step(&a, &b, &v);
@@ -206,12 +207,45 @@ __attribute__((noinline)) static int32_t ScanSkippingIdentical(const char* a, co
 }
 
 /*
+** a and b are at two letters that differ only in case, the first pair
+** after an identical prefix to differ at all: it gives the case verdict
+** and is a matched word pair.  Headwords that differ only in case are
+** common (a noun and the word it starts a sentence with), so the pairs
+** after it that are identical or differ only in case again, which set
+** nothing more, are stepped over here, and the same cases as before are
+** settled at once.
+*/
+__attribute__((noinline)) static int32_t CompareAfterCase(const char* a, const char* b)
+{
+    int32_t letterCase = ByteAt(a) - ByteAt(b);
+    for (;;) {
+        a++, b++;
+        int32_t ca = ByteAt(a);
+        int32_t cb = ByteAt(b);
+        if (ca == cb && !IsEndByte(ca)) continue;
+        if (IsLetter(ca) && IsLetter(cb)) {
+            if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+            continue;
+        }
+        if (IsEndByte(ca)) {
+            if (IsLetter(cb)) return -1;
+            if (IsEndByte(cb)) return letterCase;
+        } else if (IsEndByte(cb) && IsLetter(ca)) {
+            return 1;
+        }
+        return ScanSkippingIdentical(a, b, true, letterCase);
+    }
+}
+
+/*
 ** The fast path, for what an index compares most: keys that share a
 ** prefix and then differ in a letter or end.  The identical prefix is
 ** stepped over first, noting only whether it held a word byte; no verdict
 ** can be set within it.  Then two letters that differ after folding decide
-** at once, and a headword that ends where the other goes on with a letter
-** sorts first whatever the verdicts; anything else goes on by the rules.
+** at once, a headword that ends where the other goes on with a letter
+** sorts first whatever the verdicts, and two headwords that end together
+** with no verdict set are ordered by their suffixes; anything else goes on
+** by the rules.
 ** The loops stop at an end byte of the first key and run only while the
 ** bytes are equal, so neither key is read past its terminator.
 */
@@ -235,10 +269,14 @@ extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* se
     int32_t ca = ByteAt(a);
     int32_t cb = ByteAt(b);
     if (IsLetter(ca)) {
-        if (IsLetter(cb) && Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+        if (IsLetter(cb)) {
+            if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
+            return CompareAfterCase(a, b);
+        }
         if (IsEndByte(cb)) return 1;
-    } else if (IsEndByte(ca) && IsLetter(cb)) {
-        return -1;
+    } else if (IsEndByte(ca)) {
+        if (IsLetter(cb)) return -1;
+        if (IsEndByte(cb)) return CompareSuffixes(a, b);
     }
-    return ScanSkippingIdentical(a, b, wordMatched);
+    return ScanSkippingIdentical(a, b, wordMatched, 0);
 }
