@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 
 #include "collation/compare_headwords.h"
@@ -19,6 +20,7 @@
 namespace {
 
 const int kKills = 100;
+const int kMaxRounds = 400;
 
 double Now()
 {
@@ -67,20 +69,29 @@ TEST(CrashConsistency, KilledJobLeavesOldOrNewTarget)
     const std::vector<uint8_t> oldBytes = IndexBytes(Words(40000, 1));
     WriteBytes(source, IndexBytes(Words(40000, 2)));
 
-    /* The new file, and how long one undisturbed job in a child takes. */
-    WriteBytes(target, oldBytes);
-    double start = Now();
-    pid_t first = StartJob(target, source);
-    int firstStatus = 0;
-    ASSERT_EQ(waitpid(first, &firstStatus, 0), first);
-    ASSERT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0);
-    double jobSeconds = Now() - start;
+    /*
+    ** The new file, and how long an undisturbed job in a child takes: the
+    ** fastest of three, so that one slow start cannot make every delay too
+    ** long for the kills to land.
+    */
+    double jobSeconds = 1e9;
+    for (int run = 0; run < 3; run++) {
+        WriteBytes(target, oldBytes);
+        double start = Now();
+        pid_t first = StartJob(target, source);
+        int firstStatus = 0;
+        ASSERT_EQ(waitpid(first, &firstStatus, 0), first);
+        ASSERT_TRUE(WIFEXITED(firstStatus) && WEXITSTATUS(firstStatus) == 0);
+        jobSeconds = std::min(jobSeconds, Now() - start);
+    }
     const std::vector<uint8_t> newBytes = ReadBytes(target);
     ASSERT_NE(newBytes, oldBytes);
 
     std::mt19937 rng(42);
     int killed = 0, sawOld = 0, sawNew = 0, sawTemp = 0;
-    for (int round = 0; round < kKills; round++) {
+    /* Rounds go on, up to a cap, until enough kills have landed mid-run. */
+    int round = 0;
+    for (; round < kMaxRounds && (round < kKills || killed < kKills / 5); round++) {
         WriteBytes(target, oldBytes);
         pid_t pid = StartJob(target, source);
         ASSERT_GT(pid, 0);
@@ -104,7 +115,7 @@ TEST(CrashConsistency, KilledJobLeavesOldOrNewTarget)
         ASSERT_EQ(TempCount(dir), 0u) << "the next run left a temporary";
     }
     printf("job %.0f ms; %d rounds, %d killed mid-run: target old %d, new %d; temporary left %d\n",
-           jobSeconds * 1000, kKills, killed, sawOld, sawNew, sawTemp);
+           jobSeconds * 1000, round, killed, sawOld, sawNew, sawTemp);
     RecordProperty("killed", killed);
     EXPECT_GE(killed, kKills / 5) << "kills mostly missed the job; the delays are off";
 }
