@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "file_io.h"
+#include "large_block.h"
 
 static bool ReadAll(int fd, uint8_t* data, size_t size)
 {
@@ -53,8 +54,10 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
         result = kFileTooLarge;
     else if ((buffer = (uint8_t*)malloc(st.st_size > 0 ? (size_t)st.st_size : 1)) == nullptr)
         result = kFileNoMemory;
-    else if (!ReadAll(fd, buffer, (size_t)st.st_size))
-        result = kFileReadFailed;
+    else {
+        AdviseLargeBlock(buffer, (size_t)st.st_size);
+        if (!ReadAll(fd, buffer, (size_t)st.st_size)) result = kFileReadFailed;
+    }
     close(fd);
 
     if (result != kFileReadOk) {

@@ -3,6 +3,7 @@
 
 #include "file_io.h"
 #include "index_format.h"
+#include "large_block.h"
 #include "orlixdb.h"
 #include "safe_sort.h"
 
@@ -45,11 +46,16 @@ static void ReleaseMerge(struct Merge* m)
     free(m->image);
 }
 
-/* malloc for count elements of `size` bytes, null on overflow as on lack. */
+/*
+** malloc for count elements of `size` bytes, null on overflow as on lack;
+** advised as a large block, which every caller's array is.
+*/
 static void* AllocArray(size_t count, size_t size)
 {
     if (size != 0 && count > (size_t)-1 / size) return nullptr;
-    return malloc(count * size + 1);
+    void* block = malloc(count * size + 1);
+    AdviseLargeBlock(block, count * size + 1);
+    return block;
 }
 
 /*
@@ -166,6 +172,8 @@ static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare, size_t* imag
     m->items = (const void**)AllocArray((size_t)total, sizeof *m->items);
     m->slots = (struct HashSlot*)calloc(tableSize, sizeof *m->slots);
     if (!m->records || !m->arena || !m->items || !m->slots) return kOrlixNoMemory;
+    AdviseLargeBlock(m->arena, (size_t)arenaBytes + 1);
+    AdviseLargeBlock(m->slots, tableSize * sizeof *m->slots);
 
     size_t loaded = 0;
     char* arena = m->arena;
@@ -198,6 +206,7 @@ static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare, size_t* imag
     if (size == 0) return kOrlixTooLarge;
     m->image = (uint8_t*)malloc((size_t)size);
     if (m->image == nullptr) return kOrlixNoMemory;
+    AdviseLargeBlock(m->image, (size_t)size);
     IndexWriteImage(m->image, sorted, unique);
     *imageSize = (size_t)size;
     *recordCount = unique;
