@@ -3,6 +3,13 @@
 #include <string.h>
 
 /*
+** How far ahead in each run the element a pointer leads to is fetched.
+** The comparator reads what the pointers lead to, which in a large sort is
+** scattered over memory: fetched this early, it is in cache when compared.
+*/
+enum { kFetchAhead = 8 };
+
+/*
 ** Merge the neighbouring runs items[lo .. mid) and items[mid .. hi).  The
 ** left run is moved to scratch first; the output position never passes the
 ** unread part of the right run, so writing into items is safe.  The right
@@ -18,6 +25,8 @@ static void MergeRuns(const void** items, size_t lo, size_t mid, size_t hi,
 
     size_t i = 0, j = mid, out = lo;
     while (i < leftCount && j < hi) {
+        if (i + kFetchAhead < leftCount) __builtin_prefetch(scratch[i + kFetchAhead]);
+        if (j + kFetchAhead < hi) __builtin_prefetch(items[j + kFetchAhead]);
         if (compare(scratch[i], items[j], context) > 0)
             items[out++] = items[j++];
         else
