@@ -26,7 +26,7 @@
 
 #include "collation/compare_headwords.h"
 #include "collation/compare_headwords_plain.h"
-#include "orlixdb/safe_sort.h"
+#include "safe_sort/safe_sort.h"
 
 typedef int32_t (*KeyCompare)(const char* a, const char* b);
 

@@ -16,7 +16,8 @@
 #include "collation/compare_headwords.h"
 #include "orlixdb/crc32.h"
 #include "orlixdb/index_format.h"
-#include "orlixdb/safe_sort.h"
+#include "orlixdb/little_endian.h"
+#include "safe_sort/safe_sort.h"
 
 static int32_t ByKey(const void* a, const void* b, void*)
 {
@@ -64,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     uint8_t* sealed = (uint8_t*)malloc(size);
     memcpy(sealed, data, size);
     uint32_t crc = Crc32(sealed, size - 4);
-    for (int i = 0; i < 4; i++) sealed[size - 4 + i] = (uint8_t)(crc >> (8 * i));
+    Store32(sealed + size - 4, crc);
     Exercise(sealed, size);
     free(sealed);
     return 0;

@@ -1,11 +1,14 @@
 #include "crc32.h"
 
+#include "little_endian.h"
+
 /*
 ** Slicing-by-8: entry[k][n] is the CRC of byte n followed by k zero
 ** bytes, so eight table lookups, independent of each other, advance the
-** CRC by eight bytes.  Every input byte and the whole output file pass
-** through here, and a lookup per byte that waits for the one before was a
-** quarter of the index job's time.  The tables are made by the compiler.
+** CRC by eight bytes, where a lookup per byte would wait for the one
+** before.  Every input byte and the whole output file pass through here
+** (docs/performance.md has what it saved).  The tables are made by the
+** compiler.
 */
 struct Crc32Tables {
     uint32_t entry[8][256];
@@ -23,12 +26,6 @@ struct Crc32Tables {
 };
 
 static constexpr Crc32Tables kTables;
-
-/* Bytes are assembled little-endian by hand: no alignment or byte order is assumed. */
-static uint32_t Load32(const uint8_t* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
 
 uint32_t Crc32(const uint8_t* data, size_t size)
 {

@@ -3,28 +3,9 @@
 #include <string.h>
 
 #include "crc32.h"
+#include "little_endian.h"
 
 const uint8_t kIndexMagic[8] = {'O', 'R', 'L', 'I', 'X', 'I', 'D', 'X'};
-
-static uint32_t Load16(const uint8_t* p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8; }
-
-static uint32_t Load32(const uint8_t* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-static uint8_t* Store16(uint8_t* p, uint32_t v)
-{
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-    return p + 2;
-}
-
-static uint8_t* Store32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
-    return p + 4;
-}
 
 /*
 ** The header and the checksum, before any record is looked at.  A count

@@ -9,9 +9,8 @@
 
 /*
 ** Ask the system to back the fresh block[0 .. size) with large pages
-** where it can.  Every 4 KiB page of such a block costs a fault on first
-** touch, and together the faults and their clearing were a sixth of the
-** job's time.  Advice only: the contents, and how the block is released
+** where it can, so that filling it takes fewer page faults than one per
+** 4 KiB page (docs/performance.md has what that saves).  Advice only: the contents, and how the block is released
 ** (free()), stay as they were; where there is no such advice it does
 ** nothing.
 */

@@ -5,7 +5,7 @@
 #include "index_format.h"
 #include "large_block.h"
 #include "orlixdb.h"
-#include "safe_sort.h"
+#include "safe_sort/safe_sort.h"
 
 /* One input file as read: its bytes, or absent when the file is missing. */
 struct Input {

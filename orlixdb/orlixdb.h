@@ -11,7 +11,7 @@
 
 #include <stdint.h>
 
-#include "platform/calling_convention.h"
+#include "contract/orlixdb_export12.h"
 
 /* Results of the job.  The utility ignores them; the tools do not. */
 enum {
@@ -27,7 +27,7 @@ enum {
 /* The most source indexes one call takes. */
 enum { kOrlixMaxSources = 1024 };
 
-typedef int32_t(ORLIX_CALL* OrlixKeyCompare)(const char* first, const char* second);
+typedef HeadwordCompare OrlixKeyCompare;
 
 /*
 ** Merge target and sources[0 .. count) into target.  A missing file counts

@@ -5,6 +5,29 @@
 # are made with idxtool from Debian's word list plus hand-made keys; the
 # utility merges the two sources into 00010301.idx.  Run it twice: the
 # second run of the utility finds nothing new and the index stays the same.
+
+# neighbours FILE: each hand-made record of a dump (reference 9000NN) on
+# one line with the records before and after it, where there are such.
+neighbours() {
+  awk -F'\t' '
+    { line[NR] = $0 }
+    $2 ~ /^9000[0-9][0-9]$/ { hit[++hits] = NR }
+    END {
+      for (h = 1; h <= hits; h++) {
+        out = ""
+        for (n = hit[h] - 1; n <= hit[h] + 1; n++) {
+          if (n < 1 || n > NR) continue
+          text = line[n]; gsub(/\t/, " ", text)
+          out = out (out == "" ? "" : "   |   ") text
+        }
+        print "  " out
+      }
+    }' "$1"
+}
+
+# Sourced (by the tests), the demo only defines its helpers.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -88,9 +111,7 @@ echo "First lines of the merged index (key TAB reference):"
 head -12 "$demo/merged.txt" | sed 's/^/  /'
 echo "  ..."
 echo "The hand-made keys of 7F010301.idx, with their neighbours:"
-grep -n -E $'\t9000[0-9][0-9]$' "$demo/merged.txt" | cut -d: -f1 | while read -r line; do
-  sed -n "$((line - 1)),$((line + 1))p" "$demo/merged.txt" | paste -sd'|' | sed 's/\t/ /g; s/|/   |   /g; s/^/  /'
-done
+neighbours "$demo/merged.txt"
 echo "check: $("$idxtool" check "$dict/00010301.idx" 2>&1)"
 
 first=$(sha256sum <"$dict/00010301.idx")

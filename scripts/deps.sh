@@ -10,7 +10,9 @@ for group in "$@"; do
                       g++-mingw-w64-i686 g++-mingw-w64-x86-64
                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
     wine)  packages+=(wine wine64 wine32:i386) ;;
-    fuzz)  packages+=(clang libclang-rt-14-dev) ;;
+    # The compiler and its sanitizer runtimes are one release: the fuzz
+    # preset names clang-14 too.
+    fuzz)  packages+=(clang-14 libclang-rt-14-dev) ;;
     demo)  packages+=(wamerican) ;;
     bench) packages+=(libbenchmark-dev libicu-dev wamerican wfrench wngerman time) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;

@@ -15,7 +15,7 @@ run_preset() {
 }
 
 run_preset host
-[ -f fuzz/CMakeLists.txt ] && run_preset fuzz
+run_preset fuzz
 run_preset windows-x86
 run_preset windows-x64
 echo "== all tests passed"

@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#include "../platform/calling_convention.h"
+#include "contract/orlixdb_export12.h"
 
 /*
 ** Compare two NUL-terminated headword keys; either may be null.  Returns a

@@ -9,7 +9,7 @@
 
 #include <stdint.h>
 
-#include "../platform/calling_convention.h"
+#include "contract/orlixdb_export12.h"
 
 extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first,
                                                     const char* second);

@@ -3,8 +3,9 @@
 ** operations under HKEY_LOCAL_MACHINE and the database library's export 12.
 **
 ** On Windows these are RegOpenKeyExA, RegQueryValueExA and RegCloseKey
-** (win32_platform.cpp) and OrlixDB.dll bound by ordinal at load time.  Host
-** builds link a test double in their place.  Statuses are Win32 error codes:
+** (win32_platform.cpp) and OrlixDB.dll bound by ordinal at load time, as
+** declared in the contract header.  Host builds link a test double in their
+** place.  Statuses are Win32 error codes:
 ** 0 is success, anything else a failure.
 */
 #ifndef ORLIX_PLATFORM_PLATFORM_H
@@ -12,7 +13,7 @@
 
 #include <stdint.h>
 
-#include "calling_convention.h"
+#include "contract/orlixdb_export12.h"
 
 typedef struct PlatformKeyTag* PlatformKey;
 
@@ -39,21 +40,5 @@ int32_t PlatformReadValue(PlatformKey key, const char* name, uint32_t* type,
                           uint8_t* data, uint32_t* size);
 
 void PlatformCloseKey(PlatformKey key);
-
-typedef int32_t(ORLIX_CALL* HeadwordCompare)(const char* first, const char* second);
-
-/*
-** Export 12 of OrlixDB.dll: the index job on `target` and `count` source
-** indexes, ordered by `compare`.  Bound by ordinal; the name is ours.
-*/
-#if defined(_WIN32)
-#define ORLIX_IMPORT __declspec(dllimport)
-#else
-#define ORLIX_IMPORT
-#endif
-
-extern "C" ORLIX_IMPORT int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
-                                                       const char* const* sources,
-                                                       HeadwordCompare compare);
 
 #endif

@@ -61,7 +61,7 @@ TEST(IndexJob, FailuresReturnZeroAndCloseEveryKey)
         {"version 6.00", {true, "6.00", Bytes("6.00"), true, "C:\\Dict", Bytes("C:\\Dict")}, kProbe},
         {"version with a space", {true, "6.0 ", Bytes("6.0 "), true, "C:\\Dict", Bytes("C:\\Dict")}, kProbe},
         {"version 6", {true, "6", Bytes("6"), true, "C:\\Dict", Bytes("C:\\Dict")}, kProbe},
-        {"version 6.0 lower case", {true, "v6.0", Bytes("v6.0"), true, "C:\\Dict", Bytes("C:\\Dict")}, kProbe},
+        {"version with a leading v", {true, "v6.0", Bytes("v6.0"), true, "C:\\Dict", Bytes("C:\\Dict")}, kProbe},
         {"empty version", {true, "", 0, true, "C:\\Dict", Bytes("C:\\Dict")}, kProbe},
         {"no dictionary key", {true, "6.0", Bytes("6.0"), false, kMissing, 0}, kProbe + "; open " + kDict},
         {"no directory value", {true, "6.0", Bytes("6.0"), true, kMissing, 0}, kProbe + "; " + kDictRead},

@@ -95,8 +95,9 @@ void PlatformCloseKey(PlatformKey key)
     if (handles.erase(key) == 0) Log("close of an unknown handle");
 }
 
-extern "C" int32_t DbOrdinal12(const char* target, int32_t count, const char* const* sources,
-                               HeadwordCompare compare)
+/* Defined against the contract's declaration (through platform.h). */
+extern "C" int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
+                                          const char* const* sources, HeadwordCompare compare)
 {
     Log("job");
     job.calls++;

@@ -140,6 +140,17 @@ LC_ALL=C sort -s -t@ -k1,1f -k1,1 -k2,2n "$work/words" | cmp -s - "$work/words.s
 "$hwsort" -c -u "$work/words.unique" || fail "words: -c -u rejects the -u output"
 [ "$(wc -l < "$work/words.unique")" -lt 70000 ] || fail "words -u: nothing dropped"
 "$hwsort" --help | grep -q '^usage: hwsort' || fail "--help"
+# --help is an option only where an option stands: as -o's file name or
+# after "--" it names a file.
+"$hwsort" -u --help | grep -q '^usage: hwsort' || fail "-u --help"
+(cd "$work" && rm -f ./--help && printf 'b\na\n' | "$hwsort" -o --help > out 2> err) ||
+  fail "-o --help: status $? ($(cat "$work/err"))"
+[ "$(cat "$work/--help" 2>/dev/null)" = $'a\nb' ] && [ ! -s "$work/out" ] ||
+  fail "-o --help: did not write the file --help: $(head -c 100 "$work/out")"
+(cd "$work" && rm -f ./--help && printf 'b\na\n' | "$hwsort" -uo --help > out 2> err) &&
+  [ "$(cat "$work/--help" 2>/dev/null)" = $'a\nb' ] || fail "-uo --help: did not write the file --help"
+(cd "$work" && printf 'b\na\n' > ./--help && "$hwsort" -- --help > out 2> err) &&
+  [ "$(cat "$work/out")" = $'a\nb' ] || fail "-- --help: did not sort the file --help"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"

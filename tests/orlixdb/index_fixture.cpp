@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "orlixdb/crc32.h"
 #include "orlixdb/index_format.h"
+#include "orlixdb/little_endian.h"
 
 std::vector<uint8_t> IndexBytes(const Recs& records)
 {
@@ -26,8 +29,58 @@ void ResealChecksum(std::vector<uint8_t>* bytes)
 {
     size_t body = bytes->size() - 4;
     uint32_t crc = Crc32(bytes->data(), body);
-    for (int i = 0; i < 4; i++) (*bytes)[body + i] = (uint8_t)(crc >> (8 * i));
+    Store32(bytes->data() + body, crc);
 }
+
+/* Rewrite the 16-bit key length of the first record. */
+static void SetFirstLength(std::vector<uint8_t>* b, uint32_t length)
+{
+    Store16(b->data() + 16, length);
+}
+
+static void SetCount(std::vector<uint8_t>* b, uint32_t count)
+{
+    Store32(b->data() + 12, count);
+}
+
+namespace {
+struct Damage {
+    const char* what;
+    std::function<void(std::vector<uint8_t>*)> apply;
+    IndexProblem expected;
+};
+}  // namespace
+
+/* `expected` is IndexCheck's answer on the index of "abc"/1 and "de"/2. */
+static const std::vector<Damage>& Damages()
+{
+    static const std::vector<Damage> table = {
+        {"empty file", [](auto* b) { b->clear(); }, kIndexTruncated},
+        {"header only", [](auto* b) { b->resize(19); }, kIndexTruncated},
+        {"last byte cut", [](auto* b) { b->pop_back(); }, kIndexBadChecksum},
+        {"one record cut", [](auto* b) { b->resize(b->size() - 4 - 8); }, kIndexBadChecksum},
+        {"byte appended", [](auto* b) { b->push_back(0); }, kIndexBadChecksum},
+        {"bit flipped in key", [](auto* b) { (*b)[19] ^= 0x10; }, kIndexBadChecksum},
+        {"bit flipped in checksum", [](auto* b) { b->back() ^= 0x80; }, kIndexBadChecksum},
+        {"wrong magic", [](auto* b) { (*b)[0] = 'X'; ResealChecksum(b); }, kIndexBadMagic},
+        {"version 2", [](auto* b) { (*b)[8] = 2; ResealChecksum(b); }, kIndexBadVersion},
+        {"flags set", [](auto* b) { (*b)[11] = 1; ResealChecksum(b); }, kIndexBadVersion},
+        {"count lies high", [](auto* b) { SetCount(b, 0xFFFFFFFFu); ResealChecksum(b); }, kIndexBadCount},
+        {"count one too many", [](auto* b) { SetCount(b, 3); ResealChecksum(b); }, kIndexBadCount},
+        {"count one too few", [](auto* b) { SetCount(b, 1); ResealChecksum(b); }, kIndexTrailingBytes},
+        {"count zero", [](auto* b) { SetCount(b, 0); ResealChecksum(b); }, kIndexTrailingBytes},
+        {"empty key", [](auto* b) { SetFirstLength(b, 0); ResealChecksum(b); }, kIndexEmptyKey},
+        {"key 1025 bytes", [](auto* b) { SetFirstLength(b, 1025); ResealChecksum(b); }, kIndexKeyTooLong},
+        {"key length past end", [](auto* b) { SetFirstLength(b, 1000); ResealChecksum(b); }, kIndexRecordOverrun},
+        {"NUL inside key", [](auto* b) { (*b)[19] = 0; ResealChecksum(b); }, kIndexNulInKey},
+    };
+    return table;
+}
+
+size_t DamageCount() { return Damages().size(); }
+const char* DamageName(size_t n) { return Damages()[n].what; }
+void ApplyDamage(size_t n, std::vector<uint8_t>* bytes) { Damages()[n].apply(bytes); }
+IndexProblem DamageProblem(size_t n) { return Damages()[n].expected; }
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {

@@ -1,4 +1,4 @@
-/* Helpers shared by the stand-in library's tests: files and records. */
+/* Helpers shared by the stand-in library's tests: files, records, damage. */
 #ifndef TESTS_ORLIXDB_INDEX_FIXTURE_H
 #define TESTS_ORLIXDB_INDEX_FIXTURE_H
 
@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "orlixdb/index_format.h"
 
 typedef std::pair<std::string, uint32_t> Rec;
 typedef std::vector<Rec> Recs;
@@ -24,10 +26,15 @@ bool FileExists(const std::string& path);
 /* The records of a well-formed index file; fails the test if it is not one. */
 Recs ReadRecords(const std::string& path);
 
-/* The table of damaged files of index_format_test.cpp, to apply to any index. */
+/*
+** A table of ways to damage an index file, to apply to a fresh copy of a
+** well-formed one.  DamageProblem is what IndexCheck says of the damaged
+** copy of the index of "abc"/1 and "de"/2; every entry is refused.
+*/
 size_t DamageCount();
 const char* DamageName(size_t n);
 void ApplyDamage(size_t n, std::vector<uint8_t>* bytes);
+IndexProblem DamageProblem(size_t n);
 
 /* A fresh directory, removed with its contents when the object goes. */
 class TempDir {

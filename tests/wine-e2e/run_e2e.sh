@@ -6,9 +6,6 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/wine_env.sh"
-prefix="$ORLIX_WORK/prefix"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # idxtool.exe under Wine, in the current directory; output to a file,
 # never a pipe (Wine's services would hold it open).
@@ -54,7 +51,7 @@ case_exports() {
   local dump
   dump=$("$ORLIX_OBJDUMP" -p "$ORLIX_DLL") || fail "objdump $ORLIX_DLL"
   local dlls
-  dlls=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  dlls=$(imported_dlls "$dump")
   [ "$dlls" = "kernel32.dll msvcrt.dll " ] || fail "OrlixDB.dll needs $dlls"
   printf '%s\n' "$dump" | grep -q 'Ordinal Base[[:space:]]*12' || fail "ordinal base is not 12"
   printf '%s\n' "$dump" | grep -Eq 'Export Address Table[[:space:]]+0*1$' || fail "not exactly one export"
@@ -140,15 +137,4 @@ case_idxtool_round_trip() {
 }
 
 case_name="$1"
-case "$case_name" in
-  setup)
-    mkdir -p "$ORLIX_WORK"
-    wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
-    wine_server_start ;;
-  cleanup)
-    export WINEPREFIX="$prefix"; wine_server_stop ;;
-  *)
-    export WINEPREFIX="$prefix"
-    declare -F "case_$case_name" >/dev/null || fail "no case $case_name"
-    "case_$case_name" ;;
-esac
+wine_dispatch "$case_name"

@@ -11,9 +11,7 @@
 #include <string.h>
 
 #include "../common/probe_pairs.h"
-#include "platform/calling_convention.h"
-
-typedef int32_t(ORLIX_CALL* HeadwordCompare)(const char*, const char*);
+#include "contract/orlixdb_export12.h"
 
 static HMODULE self;
 
@@ -33,9 +31,9 @@ static FILE* OpenRecord(void)
     return fopen(path, "wb");
 }
 
-extern "C" int32_t ORLIX_CALL RecordIndexJob(const char* target, int32_t count,
-                                             const char* const* sources,
-                                             HeadwordCompare compare)
+/* Exported as ordinal 12 by the contract's .def, like the stand-in. */
+extern "C" int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
+                                          const char* const* sources, HeadwordCompare compare)
 {
     FILE* out = OpenRecord();
     if (out == NULL) return -1;

@@ -4,9 +4,6 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine_env.sh"
-prefix="$ORLIX_WORK/prefix"
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # The installation's two registry keys, written as the product's installer
 # for this architecture would: 32-bit programs read the 32-bit view.
@@ -66,7 +63,7 @@ check_imports() {
   local exe="$ORLIX_EXE" dump
   dump=$("$ORLIX_OBJDUMP" -p "$exe") || fail "objdump $exe"
   local dlls
-  dlls=$(printf '%s\n' "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  dlls=$(imported_dlls "$dump")
   [ "$dlls" = "advapi32.dll kernel32.dll msvcrt.dll orlixdb.dll " ] || fail "imports: $dlls"
   # OrlixDB.dll: a single thunk, the ordinal flag (top bit) with 12.
   local orlix
@@ -79,21 +76,19 @@ check_imports() {
   grep -aq 'V.S._.V.E.R.S.I.O.N._.I.N.F.O' "$exe" || fail "no version resource in $exe"
 }
 
+# The collation's answers the Windows builds must match.
+before_setup() {
+  "$ORLIX_HOST_PROBE" >"$ORLIX_WORK/host-probe.txt" || fail "host probe $ORLIX_HOST_PROBE (build the host preset first)"
+}
+
+# Each case starts from a registry without the product.
+before_case() {
+  source "$here/cases.sh"
+  for v in 32 64; do wine_reg "$v" delete 'HKLM\SOFTWARE\Quorvane' /f; done
+}
+
 case_name="$1"
 case "$case_name" in
-  setup)
-    mkdir -p "$ORLIX_WORK"
-    "$ORLIX_HOST_PROBE" >"$ORLIX_WORK/host-probe.txt" || fail "host probe $ORLIX_HOST_PROBE (build the host preset first)"
-    wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
-    wine_server_start ;;
-  cleanup)
-    export WINEPREFIX="$prefix"; wine_server_stop ;;
-  imports)
-    check_imports ;;
-  *)
-    export WINEPREFIX="$prefix"
-    source "$here/cases.sh"
-    declare -F "case_$case_name" >/dev/null || fail "no case $case_name"
-    for v in 32 64; do wine_reg "$v" delete 'HKLM\SOFTWARE\Quorvane' /f; done
-    "case_$case_name" ;;
+  imports) check_imports ;;
+  *) wine_dispatch "$case_name" ;;
 esac

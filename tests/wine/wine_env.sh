@@ -1,6 +1,8 @@
-# Sourced by the Wine test scripts: a throwaway prefix and a persistent
-# wineserver for it.  Program output goes through files, never pipes:
-# Wine's background services inherit the handles and would hold a pipe open.
+# Sourced by the Wine test scripts and the demo: a throwaway prefix and a
+# persistent wineserver for it, the registry tool, the imports of a
+# Windows file and the dispatch of a runner's cases.  Program output goes
+# through files, never pipes: Wine's background services inherit the
+# handles and would hold a pipe open.
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -23,4 +25,36 @@ wine_server_stop() { wineserver -k >/dev/null 2>&1 || true; }
 wine_reg() {
   local view="$1"; shift
   wine reg "$@" "/reg:$view" >"$WINEPREFIX.reg.log" 2>&1 </dev/null
+}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# imported_dlls DUMP: the DLLs an `objdump -p` dump names, lower case,
+# sorted, each followed by a space.
+imported_dlls() {
+  printf '%s
+' "$1" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' '
+}
+
+# wine_dispatch NAME: a runner's entry, with ORLIX_WORK set.  "setup" makes
+# the prefix in $ORLIX_WORK/prefix and starts its server, "cleanup" stops
+# it, any other NAME runs the function case_NAME in the prefix.  A runner
+# may define before_setup and before_case (run just before the check that
+# case_NAME exists).
+wine_dispatch() {
+  local name="$1" prefix="$ORLIX_WORK/prefix"
+  case "$name" in
+    setup)
+      mkdir -p "$ORLIX_WORK"
+      if declare -F before_setup >/dev/null; then before_setup; fi
+      wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
+      wine_server_start ;;
+    cleanup)
+      export WINEPREFIX="$prefix"; wine_server_stop ;;
+    *)
+      export WINEPREFIX="$prefix"
+      if declare -F before_case >/dev/null; then before_case; fi
+      declare -F "case_$name" >/dev/null || fail "no case $name"
+      "case_$name" ;;
+  esac
 }

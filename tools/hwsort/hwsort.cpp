@@ -1,8 +1,8 @@
 /*
 ** hwsort: sort lines in headword order, for people who prepare dictionary
 ** data.  The order is exactly the index's: CompareHeadwords decides, and
-** lines that compare equal keep their input order.  The sort is the stand-in
-** library's comparator-safe merge, because the collation is not a strict
+** lines that compare equal keep their input order.  The sort is the
+** comparator-safe merge of safe_sort/, because the collation is not a strict
 ** weak ordering on every input (some keys of punctuation compare
 ** cyclically) and a library sort is undefined under such a comparator.
 **
@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "collation/compare_headwords.h"
-#include "orlixdb/safe_sort.h"
+#include "safe_sort/safe_sort.h"
 
 enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
 
@@ -421,13 +421,28 @@ static bool ParseArguments(int argc, char** argv, Options* opt, const char** fil
     return true;
 }
 
-int main(int argc, char** argv)
+/*
+** --help among the options shows the usage whatever else the line holds.
+** Only an option counts: the argument that names -o's file, and every
+** argument after "--", is a file name, as ParseArguments reads it.
+*/
+static bool WantsHelp(int argc, char** argv)
 {
     for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++) {
-        if (strcmp(argv[i], "--help") == 0) {
-            fputs(kUsage, stdout);
-            return kExitOk;
-        }
+        const char* arg = argv[i];
+        if (strcmp(arg, "--help") == 0) return true;
+        if (arg[0] != '-' || arg[1] == '-' || arg[1] == 0) continue;
+        const char* o = strchr(arg + 1, 'o');
+        if (o != nullptr && o[1] == 0) i++; /* -o FILE: skip FILE */
+    }
+    return false;
+}
+
+int main(int argc, char** argv)
+{
+    if (WantsHelp(argc, argv)) {
+        fputs(kUsage, stdout);
+        return kExitOk;
     }
     Options opt = {nullptr, false, false, false, '\n'};
     static const char** files; /* static: reachable until exit */

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "../../tools/idxtool/record_text.h"
+#include "idxtool/record_text.h"
 
 namespace {
 

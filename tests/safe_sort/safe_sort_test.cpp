@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "orlixdb/safe_sort.h"
+#include "safe_sort/safe_sort.h"
 
 namespace {
 

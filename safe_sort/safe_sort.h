@@ -9,8 +9,8 @@
 ** result is always a permutation of the input, every index stays within
 ** its run, and the number of comparisons is bounded by the input size.
 */
-#ifndef ORLIXDB_SAFE_SORT_H
-#define ORLIXDB_SAFE_SORT_H
+#ifndef ORLIX_SAFE_SORT_SAFE_SORT_H
+#define ORLIX_SAFE_SORT_SAFE_SORT_H
 
 #include <stddef.h>
 #include <stdint.h>
