@@ -1,3 +1,4 @@
+/* indexjob.exe's entry point: the run, whose result is the exit code. */
 #include <windows.h>
 
 #include "index_job.h"
