@@ -35,7 +35,7 @@
 ** The collation the library calls back: negative when `first` sorts
 ** before `second`, 0 when they sort together, positive after.
 */
-typedef int32_t(ORLIX_CALL* HeadwordCompare)(const char* first, const char* second);
+typedef int32_t(ORLIX_CALL* OrlixKeyCompare)(const char* first, const char* second);
 
 /*
 ** The utility imports export 12 (its build defines ORLIX_EXPORT12_IMPORTED);
@@ -54,6 +54,6 @@ typedef int32_t(ORLIX_CALL* HeadwordCompare)(const char* first, const char* seco
 */
 extern "C" ORLIX_EXPORT12_LINKAGE int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
                                                                  const char* const* sources,
-                                                                 HeadwordCompare compare);
+                                                                 OrlixKeyCompare compare);
 
 #endif

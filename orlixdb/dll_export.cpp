@@ -9,7 +9,7 @@
 
 /* No dllexport: contract/orlixdb_export12.def exports it, by ordinal only. */
 extern "C" int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
-                                          const char* const* sources, HeadwordCompare compare)
+                                          const char* const* sources, OrlixKeyCompare compare)
 {
     return OrlixMergeIndexes(target, count, sources, compare);
 }

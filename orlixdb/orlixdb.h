@@ -27,8 +27,6 @@ enum {
 /* The most source indexes one call takes. */
 enum { kOrlixMaxSources = 1024 };
 
-typedef HeadwordCompare OrlixKeyCompare;
-
 /*
 ** Merge target and sources[0 .. count) into target.  A missing file counts
 ** as an empty index; sources are only read.  The result holds each distinct

@@ -97,7 +97,7 @@ void PlatformCloseKey(PlatformKey key)
 
 /* Defined against the contract's declaration (through platform.h). */
 extern "C" int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
-                                          const char* const* sources, HeadwordCompare compare)
+                                          const char* const* sources, OrlixKeyCompare compare)
 {
     Log("job");
     job.calls++;

@@ -15,7 +15,7 @@ struct RecordedJob {
     std::string target;
     int32_t count = -1;
     std::vector<std::string> sources;
-    HeadwordCompare compare = nullptr;
+    OrlixKeyCompare compare = nullptr;
 };
 
 void ResetRegistry();

@@ -33,7 +33,7 @@ static FILE* OpenRecord(void)
 
 /* Exported as ordinal 12 by the contract's .def, like the stand-in. */
 extern "C" int32_t ORLIX_CALL DbOrdinal12(const char* target, int32_t count,
-                                          const char* const* sources, HeadwordCompare compare)
+                                          const char* const* sources, OrlixKeyCompare compare)
 {
     FILE* out = OpenRecord();
     if (out == NULL) return -1;
