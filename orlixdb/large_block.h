@@ -10,9 +10,9 @@
 /*
 ** Ask the system to back the fresh block[0 .. size) with large pages
 ** where it can, so that filling it takes fewer page faults than one per
-** 4 KiB page (docs/performance.md has what that saves).  Advice only: the contents, and how the block is released
-** (free()), stay as they were; where there is no such advice it does
-** nothing.
+** 4 KiB page (docs/performance.md has what that saves).  Advice only:
+** the contents, and how the block is released (free()), stay as they
+** were; where there is no such advice it does nothing.
 */
 void AdviseLargeBlock(void* block, size_t size);
 
