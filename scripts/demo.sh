@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job on a built-in example: the 32-bit utility under Wine, in a
+# The main job on a built-in example: the 32-bit utility under Wine (the
+# 64-bit one where the machine cannot run 32-bit programs), in a
 # demo prefix whose registry holds an installation of version 6.0002, with
 # the stand-in OrlixDB.dll beside it.  The dictionary's three index files
 # are made with idxtool from Debian's word list plus hand-made keys; the
@@ -32,7 +33,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh build wine demo
-for preset in host windows-x86; do
+source tests/wine/wine_env.sh
+
+# The product's installations are 32-bit; a machine whose kernel cannot
+# run 32-bit programs shows the job with the 64-bit build instead.
+arch=x86 view=32
+if ! wine_runs_32bit; then
+  arch=x64 view=64
+  echo "This machine cannot run 32-bit programs: the demo uses the 64-bit build."
+fi
+for preset in host windows-$arch; do
   echo "Building the $preset preset..."
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" >/dev/null
@@ -40,7 +50,6 @@ done
 idxtool="$PWD/build/host/tools/idxtool/idxtool"
 words=/usr/share/dict/american-english
 
-source tests/wine/wine_env.sh
 demo="$PWD/build/demo"
 mkdir -p "$demo/app"
 echo "Making the demo prefix in $demo/prefix (first time only)..."
@@ -48,13 +57,13 @@ wine_prefix_init "$demo/prefix"
 wine_server_start
 trap wine_server_stop EXIT
 
-wine_reg 32 add 'HKLM\SOFTWARE\Quorvane\Orlix\System\InstallInfo' /v CurrentVersion /t REG_SZ /d 6.0002 /f
-wine_reg 32 add 'HKLM\SOFTWARE\Quorvane\Orlix\Tessary\Dict' /v 00010301Path /t REG_SZ /d 'C:\Orlix\Dict' /f
+wine_reg $view add 'HKLM\SOFTWARE\Quorvane\Orlix\System\InstallInfo' /v CurrentVersion /t REG_SZ /d 6.0002 /f
+wine_reg $view add 'HKLM\SOFTWARE\Quorvane\Orlix\Tessary\Dict' /v 00010301Path /t REG_SZ /d 'C:\Orlix\Dict' /f
 dict="$WINEPREFIX/drive_c/Orlix/Dict"
 rm -rf "$dict" && mkdir -p "$dict"
 
-cp build/windows-x86/src/indexjob.exe "$demo/app/"
-cp build/windows-x86/orlixdb/OrlixDB.dll "$demo/app/"
+cp build/windows-$arch/src/indexjob.exe "$demo/app/"
+cp build/windows-$arch/orlixdb/OrlixDB.dll "$demo/app/"
 
 # The installed index holds the odd lines of the word list, in the list's
 # own order (not the collation's); the first source the even lines and
