@@ -1,13 +1,45 @@
 /*
-** The library's only contact with the file system: read a file whole,
-** replace a file atomically, and clear what a killed run left behind.
-** file_io_posix.cpp and file_io_win32.cpp give the same guarantees.
+** The library's only contact with the file system: read a file whole, hold
+** a target for one job, replace it atomically and durably, and clear what
+** a killed run left behind.  file_io_posix.cpp and file_io_win32.cpp give
+** the same guarantees; docs/reliability.md states them with their tests.
+**
+** A job on a target runs like this:
+**
+**     FileJobBegin    take the target's lock (waiting a bounded time), and
+**                     remove the temporaries of killed runs
+**     FileReadWhole   read the target and whatever else the job needs
+**     FileJobReplace  write a temporary, flush it, rename it over the target,
+**                     flush the directory (or FileTempCreate, FileTempWrite
+**                     and FileTempCommit, for output made in pieces)
+**     FileJobEnd      release the lock
+**
+** Jobs on one target queue on its lock, so each reads what the previous one
+** wrote and no job's work is lost.  On Windows, a file that another program
+** holds open (a reader, a backup agent, a virus scanner) is waited out for
+** a bounded time: kFileShareRetries.
 */
 #ifndef ORLIXDB_FILE_IO_H
 #define ORLIXDB_FILE_IO_H
 
 #include <stddef.h>
 #include <stdint.h>
+
+/*
+** What went wrong with a file, for a message: the step that failed, the
+** file it concerned and the system's own error code (errno; GetLastError()
+** on Windows), 0 when the system reported none.  `action` and `path` are
+** null while all is well; `path` points into the caller's or the job's
+** strings and lives as long as they do.
+*/
+struct FileStatus {
+    const char* action;
+    const char* path;
+    int error;
+};
+
+/* The system's text for an error code of FileStatus, in buffer. */
+const char* FileErrorText(int error, char* buffer, size_t size);
 
 enum FileRead {
     kFileReadOk = 0,
@@ -20,23 +52,106 @@ enum FileRead {
 /*
 ** Read the whole of `path` into a new buffer of *size bytes (free() it).
 ** Files larger than `limit` are refused before any buffer is allocated.
+** Anything but a regular file (a FIFO, a device, a directory) is refused
+** at once, never waited on.  On Windows, a file another program holds
+** without sharing is retried on the kFileShareRetries schedule.
 */
-enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size);
+enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size,
+                            struct FileStatus* status = nullptr);
 
 /*
-** Put data[0 .. size) in place of `path` so that, whatever happens and
-** whenever the process dies, `path` holds either its old bytes or the new
-** ones: the bytes go to a temporary file next to it (FileTempPath), are
-** flushed to the disk, and the temporary is renamed over `path`; the
-** directory entry is then flushed too.  On failure the temporary is
-** removed.  Returns false on failure; the single failure after which
-** `path` already holds the new bytes is a failed flush of the directory.
-**
-** Each process writes a temporary of its own, held exclusively while it is
-** written, so two runs on the same target never write into one file: the
-** last complete rename wins and the target is never a mixture.
+** How long a job waits for another job on the same target to finish
+** before it gives up: long enough for any merge of ordinary size to queue
+** behind a few others, short enough that a stuck holder is reported.
 */
-bool FileReplace(const char* path, const uint8_t* data, size_t size);
+enum { kFileLockWaitMs = 30000 };
+
+/*
+** Windows only: an open or a rename that another program's handle refuses
+** (sharing violation, lock violation, access denied) is tried again after
+** pauses of 25, 50, 100, 200, 400, 400, 400 and 400 ms: nine attempts
+** over 1.975 s of pauses (kFileShareRetries), then the step fails.
+*/
+
+/*
+** A target held for one job.  `target` is the file the job works on: the
+** path as given or, when it names a symbolic link, the file the link
+** leads to, so that the link stays a link and the file it names is what
+** gets replaced.  `locked` is false only where no lock file can be
+** created beside the target (a read-only or missing directory): there no
+** run can write either, so the job goes on and can at most read.
+*/
+struct FileJob {
+    char* target;
+    char* lockPath;
+    intptr_t lock;
+    bool locked;
+};
+
+enum FileJobStart {
+    kFileJobStarted = 0,
+    kFileJobBusy,   /* another job held the lock for all of waitMs */
+    kFileJobFailed  /* the target or its lock file is unusable; see the status */
+};
+
+/*
+** Start a job on `path`: resolve a link, take the target's lock (the file
+** FileLockPath names), waiting up to waitMs for the job that holds it,
+** and then remove the temporaries that killed runs left.  On anything but
+** kFileJobStarted the job holds nothing and needs no FileJobEnd.
+**
+** The lock is the operating system's (flock on POSIX; on Windows the lock
+** file open without sharing), so it dies with its holder: a killed job
+** never blocks the next one.  The lock file is removed when the job ends;
+** one left by a killed job is harmless and reused.
+*/
+enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob* job,
+                               struct FileStatus* status);
+
+/* Release the lock and everything FileJobBegin allocated. */
+void FileJobEnd(struct FileJob* job);
+
+/*
+** A temporary being written for a job: `<target>.orlixdb-tmp.<process
+** id>`, new, beside the target, held exclusively while it is open.
+*/
+struct FileTemp {
+    char* path;
+    const char* target;
+    intptr_t handle;
+    bool failed;
+};
+
+bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct FileStatus* status);
+bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct FileStatus* status);
+
+/*
+** Flush the temporary to the disk, rename it over the target and flush the
+** directory entry.  Whatever happens and whenever the process dies, the
+** target holds either its old bytes or all of the new ones.  On failure
+** the temporary is removed and the target is as it was; the one failure
+** after which the target already holds the new bytes is a failed flush of
+** the directory.  On Windows a rename refused because another program
+** holds the target open is retried on the kFileShareRetries schedule; a
+** reader that opened the target with FILE_SHARE_DELETE does not stop the
+** rename where the system offers one that replaces an open file.
+** Always releases the temporary.
+*/
+bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status);
+
+/* Close and remove a temporary that will not be committed. */
+void FileTempDiscard(struct FileTemp* temp);
+
+/* FileTempCreate, FileTempWrite of data[0 .. size), FileTempCommit. */
+bool FileJobReplace(const struct FileJob* job, const uint8_t* data, size_t size,
+                    struct FileStatus* status);
+
+/*
+** A whole job that puts data[0 .. size) in place of `path`: FileJobBegin
+** with kFileLockWaitMs, FileJobReplace, FileJobEnd.
+*/
+bool FileReplace(const char* path, const uint8_t* data, size_t size,
+                 struct FileStatus* status = nullptr);
 
 /*
 ** The temporary for `path` of the process numbered `id`: `path`, then
@@ -48,6 +163,11 @@ char* FileTempPath(const char* path, unsigned long id);
 
 extern const char kFileTempMarker[];
 
+/* The job lock of `path`: `path` then kFileLockSuffix; free() it. */
+char* FileLockPath(const char* path);
+
+extern const char kFileLockSuffix[];
+
 /* Whether directory entry `name` is a temporary of a file named `base`. */
 bool FileIsTempOf(const char* name, const char* base);
 
@@ -55,8 +175,11 @@ bool FileIsTempOf(const char* name, const char* base);
 const char* FileBaseName(const char* path);
 
 /*
-** Remove the temporaries of `path` whose writer is gone: the ones no live
-** process holds.  A temporary still being written is left alone.
+** Remove the temporaries of `path` that no run is writing.  Only regular
+** files are removed: a directory, FIFO, device, socket or symbolic link of
+** a matching name is left alone, never opened, never followed.  A
+** temporary a live writer holds is left alone too.  Called under the job
+** lock, where no other run of this library can be creating one.
 */
 void FileRemoveStaleTemps(const char* path);
 

@@ -5,6 +5,7 @@
 #include "file_io.h"
 
 const char kFileTempMarker[] = ".orlixdb-tmp.";
+const char kFileLockSuffix[] = ".orlixdb-lock";
 
 char* FileTempPath(const char* path, unsigned long id)
 {
@@ -14,6 +15,16 @@ char* FileTempPath(const char* path, unsigned long id)
     if (temp == nullptr) return nullptr;
     snprintf(temp, room, "%s%s%lu", path, kFileTempMarker, id);
     return temp;
+}
+
+char* FileLockPath(const char* path)
+{
+    size_t length = strlen(path);
+    char* lock = (char*)malloc(length + sizeof kFileLockSuffix);
+    if (lock == nullptr) return nullptr;
+    memcpy(lock, path, length);
+    memcpy(lock + length, kFileLockSuffix, sizeof kFileLockSuffix);
+    return lock;
 }
 
 bool FileIsTempOf(const char* name, const char* base)
@@ -38,4 +49,30 @@ const char* FileBaseName(const char* path)
         if (*p == '/') base = p + 1;
     }
     return base;
+}
+
+bool FileJobReplace(const struct FileJob* job, const uint8_t* data, size_t size,
+                    struct FileStatus* status)
+{
+    struct FileTemp temp;
+    if (!FileTempCreate(job, &temp, status)) return false;
+    if (!FileTempWrite(&temp, data, size, status)) {
+        FileTempDiscard(&temp);
+        return false;
+    }
+    return FileTempCommit(&temp, status);
+}
+
+/*
+** The status may name the job's resolved target, which goes with the job;
+** it then names the path as the caller gave it.
+*/
+bool FileReplace(const char* path, const uint8_t* data, size_t size, struct FileStatus* status)
+{
+    struct FileJob job;
+    if (FileJobBegin(path, kFileLockWaitMs, &job, status) != kFileJobStarted) return false;
+    bool replaced = FileJobReplace(&job, data, size, status);
+    if (status != nullptr && status->path == job.target) status->path = path;
+    FileJobEnd(&job);
+    return replaced;
 }

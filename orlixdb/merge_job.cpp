@@ -61,17 +61,22 @@ static void* AllocArray(size_t count, size_t size)
 /*
 ** Read and check one input.  A missing file is an empty index; anything
 ** else that is not an intact index stops the whole job before any output
-** exists.
+** exists.  *status says what failed reading it; a corrupt input's problem
+** is in input->scan.
 */
-static int32_t ReadInput(const char* path, struct Input* input)
+static int32_t ReadInput(const char* path, struct Input* input, struct FileStatus* status)
 {
-    enum FileRead read = FileReadWhole(path, kIndexMaxFile, &input->data, &input->size);
+    enum FileRead read = FileReadWhole(path, kIndexMaxFile, &input->data, &input->size, status);
     if (read == kFileMissing) return kOrlixOk;
     if (read == kFileNoMemory) return kOrlixNoMemory;
-    if (read == kFileTooLarge) return kOrlixCorrupt;
+    if (read == kFileTooLarge) {
+        input->scan.problem = kIndexTooLarge;
+        return kOrlixCorrupt;
+    }
     if (read != kFileReadOk) return kOrlixCannotRead;
-    return IndexCheck(input->data, input->size, &input->scan) == kIndexFine ? kOrlixOk
-                                                                              : kOrlixCorrupt;
+    if (IndexCheck(input->data, input->size, &input->scan) == kIndexFine) return kOrlixOk;
+    *status = FileStatus{"is not an intact index", path, 0};
+    return kOrlixCorrupt;
 }
 
 /* FNV-1a over the key bytes and the reference: what makes two records the same. */
@@ -223,26 +228,46 @@ static bool ValidCall(const char* target, int32_t count, const char* const* sour
     return true;
 }
 
+/* Note in the report what failed: the input (or -1), the step, the file, the reason. */
+static void Note(struct OrlixMergeReport* report, int32_t input, const struct FileStatus* status,
+                 const char* path)
+{
+    report->input = input;
+    report->action = status->action != nullptr ? status->action : "failed";
+    report->systemError = status->error;
+    size_t length = strlen(path);
+    if (length >= sizeof report->path) length = sizeof report->path - 1;
+    memcpy(report->path, path, length);
+    report->path[length] = 0;
+}
+
 /*
 ** The job in three stages, nothing written until the last: read and check
 ** every input, build the new image in memory, then replace the target.
 ** Writing is skipped when the image equals the target byte for byte, so a
 ** second run with the same sources leaves the file, its time included,
-** untouched; and a run that finds nothing at all creates no file.
+** untouched; and a run that finds nothing at all creates no file.  The
+** caller holds the job, so no other job reads or replaces the target
+** meanwhile.
 */
-int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
-                          OrlixKeyCompare compare)
+static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t count,
+                         const char* const* sources, OrlixKeyCompare compare,
+                         struct OrlixMergeReport* report)
 {
-    if (!ValidCall(target, count, sources, compare)) return kOrlixBadCall;
-    FileRemoveStaleTemps(target);
-
     struct Merge m;
     memset(&m, 0, sizeof m);
     m.inputCount = (size_t)count + 1;
     m.inputs = (struct Input*)calloc(m.inputCount, sizeof *m.inputs);
     int32_t result = m.inputs != nullptr ? kOrlixOk : kOrlixNoMemory;
-    for (size_t n = 0; result == kOrlixOk && n < m.inputCount; n++)
-        result = ReadInput(n == 0 ? target : sources[n - 1], &m.inputs[n]);
+    struct FileStatus status = {nullptr, nullptr, 0};
+    for (size_t n = 0; result == kOrlixOk && n < m.inputCount; n++) {
+        const char* path = n == 0 ? job->target : sources[n - 1];
+        result = ReadInput(path, &m.inputs[n], &status);
+        if (result == kOrlixOk) continue;
+        Note(report, (int32_t)n, &status, n == 0 ? target : path);
+        report->indexProblem = m.inputs[n].scan.problem;
+        report->badRecord = m.inputs[n].scan.badRecord;
+    }
 
     size_t imageSize = 0, records = 0;
     if (result == kOrlixOk) result = BuildImage(&m, compare, &imageSize, &records);
@@ -252,10 +277,41 @@ int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* 
         bool unchanged = old->data != nullptr ? old->size == imageSize &&
                                                     memcmp(old->data, m.image, imageSize) == 0
                                               : records == 0;
-        if (!unchanged && !FileReplace(target, m.image, imageSize)) result = kOrlixWriteFailed;
+        if (!unchanged && !FileJobReplace(job, m.image, imageSize, &status)) {
+            result = kOrlixWriteFailed;
+            Note(report, -1, &status, status.path == job->target ? target : status.path);
+        }
     }
     ReleaseMerge(&m);
     return result;
+}
+
+int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
+                                   OrlixKeyCompare compare, uint32_t lockWaitMs,
+                                   struct OrlixMergeReport* report)
+{
+    struct OrlixMergeReport unused;
+    if (report == nullptr) report = &unused;
+    memset(report, 0, sizeof *report);
+    report->input = -1;
+    if (!ValidCall(target, count, sources, compare)) return kOrlixBadCall;
+
+    struct FileJob job;
+    struct FileStatus status = {nullptr, nullptr, 0};
+    enum FileJobStart start = FileJobBegin(target, lockWaitMs, &job, &status);
+    if (start != kFileJobStarted) {
+        Note(report, -1, &status, target);
+        return start == kFileJobBusy ? kOrlixLockTimeout : kOrlixWriteFailed;
+    }
+    int32_t result = MergeHeld(&job, target, count, sources, compare, report);
+    FileJobEnd(&job);
+    return result;
+}
+
+int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
+                          OrlixKeyCompare compare)
+{
+    return OrlixMergeIndexesReporting(target, count, sources, compare, kFileLockWaitMs, nullptr);
 }
 
 const char* OrlixResultText(int32_t result)
@@ -268,6 +324,7 @@ const char* OrlixResultText(int32_t result)
     case kOrlixNoMemory: return "out of memory";
     case kOrlixBadCall: return "invalid arguments";
     case kOrlixTooLarge: return "the merged index would be too large";
+    case kOrlixLockTimeout: return "another job kept the index locked for too long";
     }
     return "unknown result";
 }

@@ -21,7 +21,8 @@ enum {
     kOrlixWriteFailed = 3,  /* the new index could not be written in place */
     kOrlixNoMemory = 4,     /* not enough memory for the merge */
     kOrlixBadCall = 5,      /* null path or collation, or a bad source count */
-    kOrlixTooLarge = 6      /* the merged index would exceed the format's limits */
+    kOrlixTooLarge = 6,     /* the merged index would exceed the format's limits */
+    kOrlixLockTimeout = 7   /* another job on the target held its lock too long */
 };
 
 /* The most source indexes one call takes. */
@@ -39,9 +40,40 @@ enum { kOrlixMaxSources = 1024 };
 ** and no target creates no file.  On any failure the target is as it was
 ** and no temporary file remains.  A temporary file left by a run that was
 ** killed is removed by the next run.
+**
+** Jobs on one target run one at a time: each holds the target's lock from
+** reading it to replacing it, so a job merges into what the one before it
+** wrote and no job's records are lost.  A job waits for the lock up to
+** kFileLockWaitMs (30 s; orlixdb/file_io.h), then fails with
+** kOrlixLockTimeout and leaves the target alone.
 */
 int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
                           OrlixKeyCompare compare);
+
+/*
+** What a failed job was doing, for the tools' messages: the file, the step
+** and the system's reason, so that nothing need be read again to explain
+** a failure.  `input` is 0 for the target and n for sources[n - 1] when
+** the failure is about reading that input, -1 otherwise (the lock, the
+** temporary, the replace).  `action` is null after success.
+*/
+struct OrlixMergeReport {
+    int32_t input;
+    const char* action;     /* e.g. "cannot open", "is a FIFO, not a file" */
+    int32_t systemError;    /* errno, or GetLastError() on Windows; 0 when none */
+    int32_t indexProblem;   /* with kOrlixCorrupt: the enum IndexProblem of the input */
+    uint32_t badRecord;     /* with a record problem: the record at fault, from 0 */
+    char path[1024];        /* the file concerned, cut short if longer */
+};
+
+/*
+** OrlixMergeIndexes with a lock wait of lockWaitMs instead of
+** kFileLockWaitMs, filling *report (when not null) with what failed.
+** For the tools and tests; export 12 is OrlixMergeIndexes.
+*/
+int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
+                                   OrlixKeyCompare compare, uint32_t lockWaitMs,
+                                   struct OrlixMergeReport* report);
 
 /* Text for a result code, for messages. */
 const char* OrlixResultText(int32_t result);
