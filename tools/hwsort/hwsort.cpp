@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "collation/compare_headwords.h"
+#include "orlixdb/file_io.h"
 #include "safe_sort/safe_sort.h"
 
 enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
@@ -258,13 +259,18 @@ static void SortLines(Input* in, const void** scratch, SafeSortCompare order)
     SafeStableSort(lines, count, scratch, order, nullptr);
 }
 
-/* Output through one large buffer; a failed write is remembered. */
+/*
+** Output through one large buffer, to standard output or to -o's
+** temporary; a failed write is remembered.
+*/
 struct Output {
     FILE* file;
+    FileTemp* temp;
     char buffer[1 << 16];
     size_t used;
     bool failed;
     int error; /* errno of the first failure */
+    FileStatus status; /* the first failure, writing to the temporary */
 };
 
 static void Fail(Output* out)
@@ -274,7 +280,11 @@ static void Fail(Output* out)
 
 static void Flush(Output* out)
 {
-    if (out->used > 0 && fwrite(out->buffer, 1, out->used, out->file) != out->used) Fail(out);
+    if (out->used > 0 && out->temp != nullptr && !out->failed &&
+        !FileTempWrite(out->temp, out->buffer, out->used, &out->status))
+        out->failed = true, out->error = out->status.error;
+    if (out->used > 0 && out->file != nullptr && fwrite(out->buffer, 1, out->used, out->file) != out->used)
+        Fail(out);
     out->used = 0;
 }
 
@@ -305,55 +315,39 @@ static void WriteLines(const Input* in, const Options* opt, SafeSortCompare orde
     Flush(out);
 }
 
-/*
-** -o: the result goes to a temporary file beside FILE, which then takes
-** FILE's place, so that FILE is whole and unchanged when anything fails
-** (it may be one of the inputs).  An existing FILE's permissions are kept,
-** and it is replaced only after the new text has been flushed to disk.
-*/
-static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare order, Output* out)
+/* "FILE: the step: the system's reason", for a failure of -o. */
+static int OutputTrouble(const char* output, const FileStatus* status)
 {
-    size_t n = strlen(opt->output);
-    char* temp = (char*)malloc(n + sizeof ".hwsort-XXXXXX");
-    if (temp == nullptr) return Trouble(opt->output, "out of memory");
-    memcpy(temp, opt->output, n);
-    memcpy(temp + n, ".hwsort-XXXXXX", sizeof ".hwsort-XXXXXX");
-    int fd = mkstemp(temp);
-    if (fd < 0) {
-        int status = Trouble(opt->output, strerror(errno));
-        free(temp);
-        return status;
-    }
-    struct stat st;
-    mode_t mode = 0666;
-    bool replacing = stat(opt->output, &st) == 0;
-    if (replacing)
-        mode = st.st_mode & 07777;
-    else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode &= ~mask;
-    }
-    out->file = fdopen(fd, "wb");
-    if (out->file == nullptr) {
-        Fail(out);
-        close(fd);
-    } else {
-        WriteLines(in, opt, order, out);
-        if (fflush(out->file) != 0 || fchmod(fd, mode) != 0) Fail(out);
-        /* What is replaced may be the only copy of the input: it goes only
-           once the new text is on disk. */
-        if (replacing && !out->failed && fsync(fd) != 0) Fail(out);
-        if (fclose(out->file) != 0) Fail(out);
-    }
-    if (!out->failed && rename(temp, opt->output) != 0) Fail(out);
-    int status = kExitOk;
+    char reason[256];
+    fprintf(stderr, "hwsort: %s: %s%s%s\n", output, status->action != nullptr ? status->action : "failed",
+            status->error != 0 ? ": " : "",
+            status->error != 0 ? FileErrorText(status->error, reason, sizeof reason) : "");
+    return kExitTrouble;
+}
+
+/*
+** -o: the library's replace, the same as the index job's.  The result goes
+** to a temporary file beside FILE, flushed to the disk, which then takes
+** FILE's place, and the directory is flushed; so FILE is whole and
+** unchanged when anything fails (it may be one of the inputs).  An
+** existing FILE's permissions are kept; a symbolic link stays a link and
+** the file it names is replaced.
+*/
+static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare order, Output* out,
+                       const FileJob* job)
+{
+    FileTemp temp;
+    FileStatus status = {nullptr, nullptr, 0};
+    if (!FileTempCreate(job, &temp, &status)) return OutputTrouble(opt->output, &status);
+    out->temp = &temp;
+    WriteLines(in, opt, order, out);
+    out->temp = nullptr;
     if (out->failed) {
-        unlink(temp);
-        status = Trouble(opt->output, strerror(out->error));
+        FileTempDiscard(&temp);
+        return OutputTrouble(opt->output, &out->status);
     }
-    free(temp);
-    return status;
+    if (!FileTempCommit(&temp, &status)) return OutputTrouble(opt->output, &status);
+    return kExitOk;
 }
 
 /* -c: the first line that sorts before the one above it, or equal with -u. */
@@ -421,6 +415,32 @@ static bool ParseArguments(int argc, char** argv, Options* opt, const char** fil
     return true;
 }
 
+/* Read, sort and write (or check); `job` holds -o's FILE. */
+static int Sort(const Options* opt, const char* const* files, int fileCount, const FileJob* job)
+{
+    static Input in;
+    int status = kExitOk;
+    for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt->separator);
+    if (status == kExitOk) status = SplitLines(&in, opt->separator);
+    if (status != kExitOk) return status;
+
+    SafeSortCompare order = opt->reverse ? Backward : Forward;
+    if (opt->check) return Check(&in, opt, order, files[0]);
+
+    const void** scratch = (const void**)malloc((in.count ? in.count : 1) * sizeof *scratch);
+    if (scratch == nullptr) return Trouble("input", "out of memory");
+    SortLines(&in, scratch, order);
+    free(scratch);
+
+    static Output out;
+    if (job != nullptr) return WriteToFile(&in, opt, order, &out, job);
+    out.file = stdout;
+    WriteLines(&in, opt, order, &out);
+    if (fflush(stdout) != 0) Fail(&out);
+    if (out.failed) return Trouble("standard output", strerror(out.error));
+    return kExitOk;
+}
+
 /*
 ** --help among the options shows the usage whatever else the line holds.
 ** Only an option counts: the argument that names -o's file, and every
@@ -459,25 +479,17 @@ int main(int argc, char** argv)
     }
     if (fileCount == 0) files[fileCount++] = "-";
 
-    static Input in;
-    int status = kExitOk;
-    for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt.separator);
-    if (status == kExitOk) status = SplitLines(&in, opt.separator);
-    if (status != kExitOk) return status;
-
-    SafeSortCompare order = opt.reverse ? Backward : Forward;
-    if (opt.check) return Check(&in, &opt, order, files[0]);
-
-    const void** scratch = (const void**)malloc((in.count ? in.count : 1) * sizeof *scratch);
-    if (scratch == nullptr) return Trouble("input", "out of memory");
-    SortLines(&in, scratch, order);
-    free(scratch);
-
-    static Output out;
-    if (opt.output != nullptr) return WriteToFile(&in, &opt, order, &out);
-    out.file = stdout;
-    WriteLines(&in, &opt, order, &out);
-    if (fflush(stdout) != 0) Fail(&out);
-    if (out.failed) return Trouble("standard output", strerror(out.error));
-    return kExitOk;
+    /*
+    ** -o holds FILE's job lock from before the inputs are read until it is
+    ** replaced, so runs that write FILE from FILE itself queue, and neither
+    ** loses what the other wrote.
+    */
+    if (opt.output == nullptr || opt.check) return Sort(&opt, files, fileCount, nullptr);
+    static FileJob job;
+    FileStatus begun = {nullptr, nullptr, 0};
+    if (FileJobBegin(opt.output, kFileLockWaitMs, &job, &begun) != kFileJobStarted)
+        return OutputTrouble(opt.output, &begun);
+    int status = Sort(&opt, files, fileCount, &job);
+    FileJobEnd(&job);
+    return status;
 }

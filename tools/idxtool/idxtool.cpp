@@ -84,6 +84,24 @@ static bool LoadIndex(const char* path, LoadedIndex* index)
     return true;
 }
 
+/* The problem of a file that is not an intact index, with the record at fault. */
+static std::string ProblemText(int32_t problem, uint32_t badRecord)
+{
+    std::string text = IndexProblemText((enum IndexProblem)problem);
+    if (problem >= kIndexEmptyKey && problem <= kIndexRecordOverrun)
+        text += " (record " + std::to_string(badRecord + 1) + ")";
+    return text;
+}
+
+/* "the step" or "the step: the system's reason". */
+static std::string StatusText(const char* action, int error)
+{
+    std::string text = action != nullptr ? action : "failed";
+    if (error == 0) return text;
+    char reason[256];
+    return text + ": " + FileErrorText(error, reason, sizeof reason);
+}
+
 static bool ReadStream(FILE* in, std::string* text)
 {
     char buffer[65536];
@@ -130,7 +148,9 @@ static int Build(const char* out, const char* textPath)
     if (size == 0) return Fail(out, "too many records for one index");
     std::vector<uint8_t> image((size_t)size);
     IndexWriteImage(image.data(), items.data(), items.size());
-    if (!FileReplace(out, image.data(), image.size())) return Fail(out, "cannot write");
+    FileStatus status = {nullptr, nullptr, 0};
+    if (!FileReplace(out, image.data(), image.size(), &status))
+        return Fail(status.path, StatusText(status.action, status.error).c_str());
     printf("%s: %zu records\n", out, items.size());
     return kExitOk;
 }
@@ -167,12 +187,14 @@ static int Check(const char* path)
 }
 
 /*
-** The job itself reports only a code.  To name the file at fault, check
-** each input as the job does and report the first that fails.
+** The job reports the file it failed on, the step and the system's
+** reason; nothing is read again to explain a failure.
 */
 static int Merge(const char* target, int count, char** sources)
 {
-    int32_t result = OrlixMergeIndexes(target, count, sources, CompareHeadwords);
+    OrlixMergeReport report;
+    int32_t result = OrlixMergeIndexesReporting(target, count, sources, CompareHeadwords,
+                                                kFileLockWaitMs, &report);
     if (result == kOrlixOk) {
         uint8_t* data = nullptr;
         size_t size = 0;
@@ -186,20 +208,15 @@ static int Merge(const char* target, int count, char** sources)
         printf("%s: ok, %zu records\n", target, merged.records.size());
         return kExitOk;
     }
-    if (result == kOrlixCannotRead || result == kOrlixCorrupt) {
-        for (int n = -1; n < count; n++) {
-            const char* path = n < 0 ? target : sources[n];
-            uint8_t* data = nullptr;
-            size_t size = 0;
-            enum FileRead read = FileReadWhole(path, kIndexMaxFile, &data, &size);
-            if (read == kFileMissing) continue;
-            LoadedIndex index;
-            free(data);
-            if (!LoadIndex(path, &index)) return kExitFailure;
-        }
+    if (report.action != nullptr) {
+        bool corrupt = result == kOrlixCorrupt && report.indexProblem != kIndexFine;
+        std::string why = corrupt ? ProblemText(report.indexProblem, report.badRecord)
+                                  : StatusText(report.action, report.systemError);
+        Fail(report.path, why.c_str());
     }
-    fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s is unchanged\n", target,
-            OrlixResultText(result), (int)result, target);
+    fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s %s\n", target,
+            OrlixResultText(result), (int)result, target,
+            report.targetReplaced ? "holds the merged index" : "is unchanged");
     return kExitFailure;
 }
 
