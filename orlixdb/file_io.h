@@ -38,6 +38,12 @@ struct FileStatus {
     int error;
 };
 
+/*
+** The action of the one failure after which the target already holds the
+** new bytes: the rename happened, the flush of its directory failed.
+*/
+extern const char kFileDirectoryNotFlushed[];
+
 /* The system's text for an error code of FileStatus, in buffer. */
 const char* FileErrorText(int error, char* buffer, size_t size);
 

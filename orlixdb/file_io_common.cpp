@@ -6,6 +6,7 @@
 
 const char kFileTempMarker[] = ".orlixdb-tmp.";
 const char kFileLockSuffix[] = ".orlixdb-lock";
+const char kFileDirectoryNotFlushed[] = "was replaced, but its directory could not be flushed";
 
 char* FileTempPath(const char* path, unsigned long id)
 {

@@ -322,8 +322,7 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
     free(temp->path);
     *temp = FileTemp{nullptr, temp->target, -1, false};
     int error = SyncDirectoryOf(temp->target);
-    return error == 0 || Fail(status, "was replaced, but its directory cannot be flushed",
-                              temp->target, error);
+    return error == 0 || Fail(status, kFileDirectoryNotFlushed, temp->target, error);
 }
 
 void FileTempDiscard(struct FileTemp* temp)

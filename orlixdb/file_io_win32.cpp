@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,49 +9,134 @@
 /* Largest single ReadFile/WriteFile request; the DWORD count would allow more. */
 static const DWORD kChunk = 1u << 30;
 
-static bool ReadAll(HANDLE file, uint8_t* data, size_t size)
+/* The pauses between attempts refused by another program's handle (file_io.h). */
+static const DWORD kShareRetryPauses[] = {25, 50, 100, 200, 400, 400, 400, 400};
+
+/*
+** FileRenameInfoEx of FILE_INFO_BY_HANDLE_CLASS: mingw-w64's header hides
+** it behind a version test that never holds, so it is named here.
+*/
+static const FILE_INFO_BY_HANDLE_CLASS kFileRenameInfoEx = (FILE_INFO_BY_HANDLE_CLASS)22;
+
+static bool Fail(struct FileStatus* status, const char* action, const char* path, DWORD error)
+{
+    if (status != NULL) *status = FileStatus{action, path, (int)error};
+    return false;
+}
+
+const char* FileErrorText(int error, char* buffer, size_t size)
+{
+    if (size == 0) return buffer;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                             (DWORD)error, 0, buffer, (DWORD)size, NULL);
+    while (n > 0 && strchr("\r\n. ", buffer[n - 1]) != NULL) buffer[--n] = 0;
+    size_t used = n;
+    if (n == 0) used = (size_t)snprintf(buffer, size, "system error");
+    if (used < size) snprintf(buffer + used, size - used, " (error %d)", error);
+    return buffer;
+}
+
+/*
+** Errors another program's open handle causes: it opened the file without
+** sharing it (sharing violation), locked a range (lock violation), or holds
+** it open while it is to be replaced or removed (access denied).  They pass
+** when that program lets go.
+*/
+static bool HeldByAnother(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+/* Pause before the next attempt, when `error` may pass and the schedule is not spent. */
+static bool PauseBeforeRetry(DWORD error, size_t* attempt)
+{
+    if (!HeldByAnother(error) || *attempt >= sizeof kShareRetryPauses / sizeof *kShareRetryPauses)
+        return false;
+    Sleep(kShareRetryPauses[(*attempt)++]);
+    return true;
+}
+
+static bool IsDirectory(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+static DWORD ReadAll(HANDLE file, uint8_t* data, size_t size)
 {
     while (size > 0) {
         DWORD want = size > kChunk ? kChunk : (DWORD)size, got = 0;
-        if (!ReadFile(file, data, want, &got, NULL) || got == 0) return false;
+        if (!ReadFile(file, data, want, &got, NULL)) return GetLastError();
+        if (got == 0) return ERROR_HANDLE_EOF; /* the file shrank under us */
         data += got;
         size -= got;
     }
-    return true;
+    return 0;
 }
 
-static bool WriteAll(HANDLE file, const uint8_t* data, size_t size)
+static DWORD WriteAll(HANDLE file, const uint8_t* data, size_t size)
 {
     while (size > 0) {
         DWORD want = size > kChunk ? kChunk : (DWORD)size, put = 0;
-        if (!WriteFile(file, data, want, &put, NULL) || put == 0) return false;
+        if (!WriteFile(file, data, want, &put, NULL)) return GetLastError();
+        if (put == 0) return ERROR_WRITE_FAULT;
         data += put;
         size -= put;
     }
-    return true;
+    return 0;
 }
 
-enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size)
+/*
+** Open `path` for reading, sharing it with other readers, and wait out a
+** program that holds it without sharing.  A directory is refused at once
+** (Windows answers access denied for it, which would otherwise be waited
+** on).
+*/
+static HANDLE OpenForReading(const char* path, enum FileRead* result, struct FileStatus* status)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
+    size_t attempt = 0;
+    for (;;) {
+        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kFileMissing
-                                                                              : kFileReadFailed;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            *result = kFileMissing;
+            Fail(status, "cannot open", path, error);
+        } else if (error == ERROR_ACCESS_DENIED && IsDirectory(path)) {
+            *result = kFileReadFailed;
+            Fail(status, "is a directory, not a file", path, 0);
+        } else if (!PauseBeforeRetry(error, &attempt)) {
+            *result = kFileReadFailed;
+            Fail(status, "cannot open", path, error);
+        } else {
+            continue;
+        }
+        return INVALID_HANDLE_VALUE;
     }
+}
 
+enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size,
+                            struct FileStatus* status)
+{
     enum FileRead result = kFileReadOk;
+    HANDLE file = OpenForReading(path, &result, status);
+    if (file == INVALID_HANDLE_VALUE) return result;
+
     LARGE_INTEGER length;
     uint8_t* buffer = NULL;
-    if (!GetFileSizeEx(file, &length) || length.QuadPart < 0)
-        result = kFileReadFailed;
+    DWORD error = 0;
+    if (GetFileType(file) != FILE_TYPE_DISK)
+        result = kFileReadFailed, Fail(status, "is a device or pipe, not a file", path, 0);
+    else if (!GetFileSizeEx(file, &length) || length.QuadPart < 0)
+        result = kFileReadFailed, Fail(status, "cannot read", path, GetLastError());
     else if ((uint64_t)length.QuadPart > limit)
-        result = kFileTooLarge;
+        result = kFileTooLarge, Fail(status, "is too large", path, ERROR_FILE_TOO_LARGE);
     else if ((buffer = (uint8_t*)malloc(length.QuadPart > 0 ? (size_t)length.QuadPart : 1)) == NULL)
-        result = kFileNoMemory;
-    else if (!ReadAll(file, buffer, (size_t)length.QuadPart))
-        result = kFileReadFailed;
+        result = kFileNoMemory, Fail(status, "cannot be read whole", path, ERROR_NOT_ENOUGH_MEMORY);
+    else if ((error = ReadAll(file, buffer, (size_t)length.QuadPart)) != 0)
+        result = kFileReadFailed, Fail(status, "cannot read", path, error);
     CloseHandle(file);
 
     if (result != kFileReadOk) {
@@ -63,47 +149,210 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
 }
 
 /*
-** Create this process's temporary, new, shared with nobody while it is
-** open.  A file of the same name can only be one this process number left
-** when it died.
+** The lock is the lock file itself, open without sharing and deleted when
+** closed: while a job holds it, another job's open fails with a sharing
+** violation, and when the holder ends or dies, Windows closes the handle
+** and the file goes.  Access denied is what an open meets while the file
+** is being deleted, so it is waited on too, unless the file does not
+** exist, which means the directory refuses new files: then no job can
+** write there, and this one goes on without the lock.
 */
-static HANDLE CreateTemp(const char* temp)
+enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob* job,
+                               struct FileStatus* status)
 {
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS && DeleteFileA(temp))
-        file = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-    return file;
+    *job = FileJob{_strdup(path), NULL, (intptr_t)INVALID_HANDLE_VALUE, false};
+    job->lockPath = job->target != NULL ? FileLockPath(job->target) : NULL;
+    if (job->lockPath == NULL) {
+        FileJobEnd(job);
+        return Fail(status, "out of memory", path, ERROR_NOT_ENOUGH_MEMORY), kFileJobFailed;
+    }
+
+    ULONGLONG deadline = GetTickCount64() + waitMs;
+    DWORD pause = 1;
+    for (;;) {
+        HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        if (lock != INVALID_HANDLE_VALUE) {
+            job->lock = (intptr_t)lock;
+            job->locked = true;
+            break;
+        }
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesA(job->lockPath);
+        if (error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ||
+            (error == ERROR_ACCESS_DENIED && attributes == INVALID_FILE_ATTRIBUTES))
+            return kFileJobStarted;
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            FileJobEnd(job);
+            return Fail(status, "has a lock file that is not a regular file", path, 0), kFileJobFailed;
+        }
+        if (!HeldByAnother(error)) {
+            FileJobEnd(job);
+            return Fail(status, "cannot open or lock its lock file", path, error), kFileJobFailed;
+        }
+        ULONGLONG now = GetTickCount64();
+        if (now >= deadline) {
+            FileJobEnd(job);
+            if (error == ERROR_ACCESS_DENIED)
+                return Fail(status, "cannot open or lock its lock file", path, error), kFileJobFailed;
+            return Fail(status, "was locked by another job for the whole wait", path, 0), kFileJobBusy;
+        }
+        Sleep(now + pause < deadline ? pause : (DWORD)(deadline - now));
+        pause = pause < 32 ? pause * 2 : 50;
+    }
+    FileRemoveStaleTemps(job->target);
+    return kFileJobStarted;
 }
 
-/* Write the temporary in full and flush it; false leaves it to be removed. */
-static bool WriteTemp(const char* temp, const uint8_t* data, size_t size)
+void FileJobEnd(struct FileJob* job)
 {
-    HANDLE file = CreateTemp(temp);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = WriteAll(file, data, size) && FlushFileBuffers(file);
-    return CloseHandle(file) && written;
+    if (job->locked) CloseHandle((HANDLE)job->lock);
+    free(job->target);
+    free(job->lockPath);
+    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, false};
 }
 
 /*
-** MOVEFILE_WRITE_THROUGH makes MoveFileExA return only once the rename is
-** on the disk, which is what the directory flush does on POSIX.
+** This process's temporary: new, shared with nobody while it is open (so
+** no scanner or indexer can open it between its writing and its rename),
+** and opened with DELETE access so that it is renamed and, on failure,
+** removed through this same handle.
 */
-bool FileReplace(const char* path, const uint8_t* data, size_t size)
+bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct FileStatus* status)
 {
-    char* temp = FileTempPath(path, (unsigned long)GetCurrentProcessId());
-    if (temp == NULL) return false;
-    bool replaced = WriteTemp(temp, data, size) &&
-                    MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!replaced) DeleteFileA(temp);
-    free(temp);
-    return replaced;
+    *temp = FileTemp{FileTempPath(job->target, (unsigned long)GetCurrentProcessId()), job->target,
+                     (intptr_t)INVALID_HANDLE_VALUE, false};
+    if (temp->path == NULL) return Fail(status, "out of memory", job->target, ERROR_NOT_ENOUGH_MEMORY);
+    if (IsDirectory(job->target)) {
+        free(temp->path);
+        temp->path = NULL;
+        return Fail(status, "is a directory, not a file", job->target, 0);
+    }
+    HANDLE file = CreateFileA(temp->path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        Fail(status, "cannot create its temporary", job->target, GetLastError());
+        free(temp->path);
+        temp->path = NULL;
+        return false;
+    }
+    temp->handle = (intptr_t)file;
+    return true;
+}
+
+bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct FileStatus* status)
+{
+    if (temp->failed) return false;
+    DWORD error = WriteAll((HANDLE)temp->handle, (const uint8_t*)data, size);
+    if (error == 0) return true;
+    temp->failed = true;
+    return Fail(status, "cannot write its temporary", temp->target, error);
 }
 
 /*
-** The directory of `path` with its separator, then `name`; free() it.  A
-** temporary still being written is open without sharing, so DeleteFileA
-** fails on it; only the ones whose writer is gone are removed.
+** The target's full name as the native rename wants it, "\??\C:\dir\name"
+** (a bare name would be taken relative to the current directory by some
+** systems), in a FILE_RENAME_INFO of `size` bytes; free() it.
 */
+static FILE_RENAME_INFO* RenameInfoFor(const char* target, DWORD* size)
+{
+    WCHAR wide[MAX_PATH], full[MAX_PATH + 8];
+    if (MultiByteToWideChar(CP_ACP, 0, target, -1, wide, MAX_PATH) == 0) return NULL;
+    DWORD length = GetFullPathNameW(wide, MAX_PATH, full + 4, NULL);
+    if (length == 0 || length >= MAX_PATH) return NULL;
+    WCHAR* name = full + 4;
+    if (wcsncmp(name, L"\\\\?\\", 4) == 0) { /* \\?\C:\... */
+        name[1] = L'?';
+    } else if (wcsncmp(name, L"\\\\", 2) == 0) { /* \\server\share: \??\UNC\server\share */
+        name = full;
+        memmove(name + 8, full + 6, (length - 1) * sizeof *name);
+        memcpy(name, L"\\??\\UNC\\", 8 * sizeof *name);
+        length += 6;
+    } else {
+        name = full;
+        memcpy(name, L"\\??\\", 4 * sizeof *name);
+        length += 4;
+    }
+    *size = (DWORD)(sizeof(FILE_RENAME_INFO) + length * sizeof(WCHAR));
+    FILE_RENAME_INFO* info = (FILE_RENAME_INFO*)calloc(1, *size);
+    if (info == NULL) return NULL;
+    info->FileNameLength = length * sizeof(WCHAR);
+    memcpy(info->FileName, name, (length + 1) * sizeof(WCHAR));
+    return info;
+}
+
+/*
+** Rename the open temporary over the target.  First the rename that also
+** replaces a target other programs hold open with FILE_SHARE_DELETE (their
+** handle keeps the old file; the name moves to the new one in one step);
+** where the system lacks it, the classic rename, which waits for every
+** handle on the target to close.  Both replace the name atomically; the
+** target is never missing.
+*/
+static DWORD RenameOver(HANDLE file, FILE_RENAME_INFO* info, DWORD size)
+{
+    size_t attempt = 0;
+    bool posixRename = true;
+    for (;;) {
+        BOOL renamed = FALSE;
+        DWORD error = 0;
+        if (posixRename) {
+            info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+            renamed = SetFileInformationByHandle(file, kFileRenameInfoEx, info, size);
+            error = renamed ? 0 : GetLastError();
+            posixRename = renamed || HeldByAnother(error);
+        }
+        if (!posixRename) {
+            info->Flags = 0;
+            info->ReplaceIfExists = TRUE;
+            renamed = SetFileInformationByHandle(file, FileRenameInfo, info, size);
+            error = renamed ? 0 : GetLastError();
+        }
+        if (renamed) return 0;
+        if (!PauseBeforeRetry(error, &attempt)) return error;
+    }
+}
+
+bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
+{
+    if (temp->failed) return FileTempDiscard(temp), false;
+    HANDLE file = (HANDLE)temp->handle;
+    if (!FlushFileBuffers(file)) {
+        Fail(status, "cannot flush its temporary to the disk", temp->target, GetLastError());
+        return FileTempDiscard(temp), false;
+    }
+    DWORD size = 0;
+    FILE_RENAME_INFO* info = RenameInfoFor(temp->target, &size);
+    DWORD error = info != NULL ? RenameOver(file, info, size) : ERROR_FILENAME_EXCED_RANGE;
+    free(info);
+    if (error != 0) {
+        Fail(status, "cannot be replaced by its temporary", temp->target, error);
+        return FileTempDiscard(temp), false;
+    }
+    /* The rename is in the file system's journal; this pushes it, with the file's metadata, to the disk. */
+    bool flushed = FlushFileBuffers(file);
+    error = flushed ? 0 : GetLastError();
+    CloseHandle(file);
+    free(temp->path);
+    *temp = FileTemp{NULL, temp->target, (intptr_t)INVALID_HANDLE_VALUE, false};
+    return flushed || Fail(status, kFileDirectoryNotFlushed, temp->target, error);
+}
+
+/* Marked for deletion through its own handle, so it goes on the close. */
+void FileTempDiscard(struct FileTemp* temp)
+{
+    if (temp->handle != (intptr_t)INVALID_HANDLE_VALUE) {
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        bool marked = SetFileInformationByHandle((HANDLE)temp->handle, FileDispositionInfo, &gone,
+                                                 sizeof gone);
+        CloseHandle((HANDLE)temp->handle);
+        if (!marked) DeleteFileA(temp->path);
+    }
+    free(temp->path);
+    *temp = FileTemp{NULL, temp->target, (intptr_t)INVALID_HANDLE_VALUE, false};
+}
+
+/* The directory of `path` with its separator, then `name`; free() it. */
 static char* SiblingPath(const char* path, const char* name)
 {
     size_t dir = (size_t)(FileBaseName(path) - path), length = strlen(name);
@@ -114,6 +363,11 @@ static char* SiblingPath(const char* path, const char* name)
     return sibling;
 }
 
+/*
+** A temporary still being written is open without sharing, so DeleteFileA
+** fails on it; only the ones whose writer is gone are removed.  Directories
+** and reparse points (links, junctions) are left alone.
+*/
 void FileRemoveStaleTemps(const char* path)
 {
     char* pattern = FileTempPath(path, 0);
@@ -125,6 +379,7 @@ void FileRemoveStaleTemps(const char* path)
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         if (!FileIsTempOf(found.cFileName, FileBaseName(path))) continue;
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
         char* temp = SiblingPath(path, found.cFileName);
         if (temp != NULL) DeleteFileA(temp);
         free(temp);

@@ -280,6 +280,7 @@ static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t 
         if (!unchanged && !FileJobReplace(job, m.image, imageSize, &status)) {
             result = kOrlixWriteFailed;
             Note(report, -1, &status, status.path == job->target ? target : status.path);
+            report->targetReplaced = status.action == kFileDirectoryNotFlushed;
         }
     }
     ReleaseMerge(&m);

@@ -63,6 +63,7 @@ struct OrlixMergeReport {
     int32_t systemError;    /* errno, or GetLastError() on Windows; 0 when none */
     int32_t indexProblem;   /* with kOrlixCorrupt: the enum IndexProblem of the input */
     uint32_t badRecord;     /* with a record problem: the record at fault, from 0 */
+    bool targetReplaced;    /* the one failure after the replace: its directory not flushed */
     char path[1024];        /* the file concerned, cut short if longer */
 };
 

@@ -40,7 +40,7 @@ expected=$(wc -l <expected.txt)
 present=$(LC_ALL=C comm -12 expected.txt present.txt | wc -l)
 extra=$(LC_ALL=C comm -13 expected.txt present.txt | wc -l)
 idxtool check t.idx >check.txt 2>&1; checked=$?
-temps=$(ls | grep -c '\.orlixdb-tmp\.' || true)
+temps=$(ls | grep -cE '\.orlixdb-(tmp\.[0-9]+|lock)$' || true)
 echo "$processes processes x $runs runs: $failures failed; records expected $expected, present $present, extra $extra; check $([ $checked = 0 ] && echo passed || echo failed); temporaries left $temps"
 status=0
 [ "$failures" -eq 0 ] || { echo "FAIL: $failures merges failed:"; cat log.*; status=1; }

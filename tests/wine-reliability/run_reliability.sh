@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# Under Wine: idxtool.exe merges while hold_open.exe holds a file open the
+# way other programs do, and several merges at once on one target.
+# Usage: run_reliability.sh setup|cleanup|CASE; the environment (ORLIX_*)
+# comes from tests/wine-reliability/CMakeLists.txt.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../wine/wine_env.sh"
+prefix="$ORLIX_WORK/prefix"
+
+fail() { echo "FAIL: $*" >&2; [ -n "${holder:-}" ] && touch "$held_file.stop"; exit 1; }
+
+# idxtool.exe in the current directory; output to a file, never a pipe.
+idxtool() { wine "$ORLIX_IDXTOOL" "$@" >idxtool.out 2>&1 </dev/null; }
+idxtool_ok() { idxtool "$@" || fail "idxtool $*: $(cat idxtool.out)"; }
+
+records() { local i; for i in $(seq "$2" $(($2 + $1 - 1))); do printf 'key%05d\t%d\n' "$i" "$i"; done; }
+
+# A case directory with t.idx (the old records) and s.idx (new ones).
+fresh() {
+  dir="$ORLIX_WORK/case-$case_name"
+  rm -rf "$dir" && mkdir -p "$dir" && cd "$dir" || fail "no $dir"
+  records 200 1 >old.txt && records 200 1000 >new.txt
+  idxtool_ok build t.idx old.txt
+  idxtool_ok build s.idx new.txt
+  cp t.idx before.idx
+}
+
+# hold FILE SHARE START MS: hold_open.exe in the background, once it holds FILE.
+hold() {
+  held_file="$1"
+  wine "$ORLIX_HOLD_OPEN" "$@" >holder.out 2>&1 </dev/null &
+  holder=$!
+  local i
+  for i in $(seq 1 600); do
+    [ -e "$held_file.held" ] && return 0
+    kill -0 "$holder" 2>/dev/null || fail "hold_open: $(cat holder.out)"
+    sleep 0.1
+  done
+  fail "hold_open never opened $held_file"
+}
+
+# Let the holder go (at once if it still holds) and collect it.
+release() {
+  touch "$held_file.stop"
+  wait "$holder" || fail "hold_open: $(cat holder.out)"
+  holder=""
+}
+
+# merge: idxtool.exe merge t.idx SOURCE; sets `got` and `ms`, the time it took.
+merge() {
+  local start
+  start=$(date +%s%N)
+  idxtool merge t.idx "$@"
+  got=$?
+  ms=$((($(date +%s%N) - start) / 1000000))
+}
+
+expect_merged() {
+  idxtool_ok dump t.idx
+  [ "$(cat old.txt new.txt)" = "$(cat idxtool.out)" ] || fail "t.idx lacks records: $(head -3 idxtool.out)"
+  idxtool_ok check t.idx
+}
+expect_unchanged() { cmp -s before.idx t.idx || fail "t.idx changed"; }
+expect_no_leftovers() {
+  local left
+  left=$(ls | grep -E '\.orlixdb-(tmp\.[0-9]+|lock)$')
+  [ -z "$left" ] || fail "left behind: $left"
+}
+expect_failure() {  # TEXT: the merge failed with TEXT in its message
+  [ "$got" = 1 ] || fail "merge status $got, want 1: $(cat idxtool.out)"
+  grep -qF -- "$1" idxtool.out || fail "message lacks '$1': $(cat idxtool.out)"
+}
+# The job gave up while the holder still held the file: it did not wait it out.
+expect_gave_up_first() { kill -0 "$holder" 2>/dev/null || fail "the holder let go before the job gave up"; }
+
+# A reader sharing only reading holds the target from the moment the job
+# takes its lock until 400 ms later: the rename is refused, retried, done.
+case_reader_brief() {
+  fresh
+  hold t.idx r t.idx.orlixdb-lock 400
+  merge s.idx
+  release
+  [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
+  echo "reader (FILE_SHARE_READ) held 400 ms after the job began: merged in $ms ms"
+  expect_merged
+  expect_no_leftovers
+}
+
+# The same reader that does not let go: the job fails within its bound.
+case_reader_long() {
+  fresh
+  hold t.idx r t.idx.orlixdb-lock 60000
+  merge s.idx
+  expect_gave_up_first
+  release
+  echo "reader (FILE_SHARE_READ) held: failed after $ms ms: $(head -1 idxtool.out)"
+  expect_failure "t.idx: cannot be replaced by its temporary"
+  expect_unchanged
+  expect_no_leftovers
+}
+
+# A reader that allows deletion: where the system renames over it, the job
+# succeeds and the reader keeps the old file; where it does not (Wine),
+# the job fails as above.  Either way the target is whole, never missing.
+case_reader_sharing_delete_long() {
+  fresh
+  hold t.idx rd t.idx.orlixdb-lock 60000
+  merge s.idx
+  release
+  if [ "$got" = 0 ]; then
+    echo "reader (FILE_SHARE_READ | FILE_SHARE_DELETE) held: replaced in $ms ms; $(cat holder.out)"
+    grep -q "read 'ORLIXIDX'" holder.out || fail "the reader lost its file: $(cat holder.out)"
+    expect_merged
+  else
+    echo "reader (FILE_SHARE_READ | FILE_SHARE_DELETE) held: failed after $ms ms: $(head -1 idxtool.out)"
+    expect_failure "t.idx: cannot be replaced by its temporary"
+    expect_unchanged
+  fi
+  expect_no_leftovers
+}
+
+# A program holding the target without sharing it: the job's read waits.
+case_exclusive_holder_brief() {
+  fresh
+  hold t.idx none t.idx.orlixdb-lock 400
+  merge s.idx
+  release
+  [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
+  echo "holder (no sharing) held 400 ms after the job began: merged in $ms ms"
+  expect_merged
+  expect_no_leftovers
+}
+
+case_exclusive_holder_long() {
+  fresh
+  hold t.idx none t.idx.orlixdb-lock 60000
+  merge s.idx
+  expect_gave_up_first
+  release
+  echo "holder (no sharing) held: failed after $ms ms: $(head -1 idxtool.out)"
+  expect_failure "t.idx: cannot open"
+  expect_unchanged
+  expect_no_leftovers
+}
+
+# A source held without sharing: the message names the source.
+case_source_held_long() {
+  fresh
+  hold s.idx none t.idx.orlixdb-lock 60000
+  merge s.idx
+  expect_gave_up_first
+  release
+  expect_failure "s.idx: cannot open"
+  expect_unchanged
+  expect_no_leftovers
+}
+
+# What looks like a stale temporary but is a FIFO: left alone, no hang.
+case_stale_fifo_temporary() {
+  fresh
+  mkfifo t.idx.orlixdb-tmp.99
+  start=$(date +%s)
+  timeout 100 wine "$ORLIX_IDXTOOL" merge t.idx s.idx >idxtool.out 2>&1 </dev/null
+  got=$?
+  [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
+  [ -p t.idx.orlixdb-tmp.99 ] || fail "the FIFO was removed"
+  rm t.idx.orlixdb-tmp.99
+  expect_merged
+  expect_no_leftovers
+}
+
+# Several idxtool.exe at once on one target, each adding its own records.
+case_stress() {
+  dir="$ORLIX_WORK/case-$case_name"
+  mkdir -p "$dir" && cd "$dir"
+  bash "$ORLIX_STRESS" "$ORLIX_IDXTOOL" 4 8 wine
+}
+
+case_name="$1"
+case "$case_name" in
+  setup)
+    mkdir -p "$ORLIX_WORK"
+    wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
+    wine_server_start ;;
+  cleanup)
+    export WINEPREFIX="$prefix"; wine_server_stop ;;
+  *)
+    export WINEPREFIX="$prefix"
+    declare -F "case_$case_name" >/dev/null || fail "no case $case_name"
+    "case_$case_name" ;;
+esac
