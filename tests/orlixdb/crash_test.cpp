@@ -2,7 +2,8 @@
 ** Crash consistency: the job is killed with SIGKILL at random moments while
 ** it replaces a large target.  After every kill the target must be exactly
 ** the old file or exactly the new one, and the next run must leave the new
-** one and no temporary.
+** one and no temporary.  Then two jobs at once on one target, one of them
+** killed: the other still succeeds, and loses nothing of what it merged.
 */
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -118,6 +119,81 @@ TEST(CrashConsistency, KilledJobLeavesOldOrNewTarget)
            jobSeconds * 1000, round, killed, sawOld, sawNew, sawTemp);
     RecordProperty("killed", killed);
     EXPECT_GE(killed, kKills / 5) << "kills mostly missed the job; the delays are off";
+}
+
+/* The records of `sets` together, sorted, each once. */
+Recs Union(std::initializer_list<const Recs*> sets)
+{
+    Recs all;
+    for (const Recs* set : sets) all.insert(all.end(), set->begin(), set->end());
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    return all;
+}
+
+Recs SortedRecords(const std::string& path)
+{
+    Recs records = ReadRecords(path);
+    std::sort(records.begin(), records.end());
+    return records;
+}
+
+/*
+** Jobs A and B start together on one target, each with a source of its
+** own; one of them, in turn, is killed at a random moment.  The other must
+** succeed, and the target then holds the old records and the survivor's,
+** plus the killed job's when it finished first: never a torn file, never
+** the survivor's records missing.
+*/
+TEST(CrashConsistency, TwoJobsAtOnceOneKilled)
+{
+    const int kRounds = 40;
+    TempDir dir;
+    std::string target = dir.Path("00010301.idx");
+    const std::string sources[2] = {dir.Path("01010301.idx"), dir.Path("7F010301.idx")};
+    const Recs old = Words(20000, 1), added[2] = {Words(20000, 2), Words(20000, 3)};
+    const std::vector<uint8_t> oldBytes = IndexBytes(old);
+    WriteBytes(sources[0], IndexBytes(added[0]));
+    WriteBytes(sources[1], IndexBytes(added[1]));
+    const Recs withA = Union({&old, &added[0]}), withB = Union({&old, &added[1]});
+    const Recs withBoth = Union({&old, &added[0], &added[1]});
+
+    WriteBytes(target, oldBytes);
+    double start = Now();
+    ASSERT_EQ(RunJob(target, sources[0]), kOrlixOk);
+    double jobSeconds = Now() - start;
+
+    std::mt19937 rng(7);
+    int killedMidRun = 0, bothMerged = 0;
+    for (int round = 0; round < kRounds; round++) {
+        WriteBytes(target, oldBytes);
+        int victim = round % 2, survivor = 1 - victim;
+        pid_t pids[2] = {StartJob(target, sources[0]), StartJob(target, sources[1])};
+        ASSERT_GT(pids[0], 0);
+        ASSERT_GT(pids[1], 0);
+        usleep((useconds_t)(jobSeconds * 2e6 * (rng() % 1000) / 1000.0));
+        kill(pids[victim], SIGKILL);
+        int status[2] = {0, 0};
+        for (int j = 0; j < 2; j++) ASSERT_EQ(waitpid(pids[j], &status[j], 0), pids[j]);
+        ASSERT_TRUE(WIFEXITED(status[survivor]) && WEXITSTATUS(status[survivor]) == 0)
+            << "round " << round << ": the job that was not killed failed";
+        killedMidRun += WIFSIGNALED(status[victim]);
+
+        Recs now = SortedRecords(target);
+        const Recs& survivorOnly = survivor == 0 ? withA : withB;
+        ASSERT_TRUE(now == survivorOnly || now == withBoth)
+            << "round " << round << ": " << now.size() << " records";
+        bothMerged += now == withBoth;
+
+        const char* both[] = {sources[0].c_str(), sources[1].c_str()};
+        ASSERT_EQ(OrlixMergeIndexes(target.c_str(), 2, both, CompareHeadwords), kOrlixOk);
+        ASSERT_EQ(SortedRecords(target), withBoth);
+        ASSERT_EQ(TempCount(dir), 0u) << "the next run left a temporary";
+    }
+    printf("job %.0f ms; %d rounds of two jobs, one killed: %d kills before it ended; target with "
+           "both jobs' records %d, with the survivor's only %d\n",
+           jobSeconds * 1000, kRounds, killedMidRun, bothMerged, kRounds - bothMerged);
+    EXPECT_GE(killedMidRun, kRounds / 5) << "kills mostly missed the jobs; the delays are off";
 }
 
 }  // namespace
