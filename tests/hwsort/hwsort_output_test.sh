@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# hwsort -o goes through the index library's replace: each case below is a
+# fault or a race around FILE, with the exit status, a text of the message,
+# and FILE's state after it (unchanged byte for byte, or the sorted text);
+# no temporary or lock file may be left.  Usage: hwsort_output_test.sh HWSORT
+set -u
+hwsort=$(realpath "${1:?usage: hwsort_output_test.sh HWSORT}")
+work=$(mktemp -d)
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+chmod 755 "$work"
+failures=0
+fail() { echo "FAIL: $case_name: $*"; failures=$((failures + 1)); }
+
+fresh() {
+  case_name="$1"
+  mkdir -p "$work/$1" && cd "$work/$1" || exit 1
+  printf 'old\n' >out
+  printf 'b\nc\na\n' >in
+}
+
+# check STATUS TEXT unchanged|sorted FILE
+check() {
+  local status="$1" text="$2" want="$3" file="$4"
+  [ "$got" = "$status" ] || fail "status $got, want $status: $(cat err)"
+  if [ -z "$text" ]; then
+    [ ! -s err ] || fail "unexpected message: $(cat err)"
+  else
+    grep -qF -- "$text" err || fail "message lacks '$text': $(cat err)"
+  fi
+  case "$want" in
+    unchanged) [ "$(cat "$file")" = old ] || fail "$file changed" ;;
+    sorted) [ "$(cat "$file")" = "$(printf 'a\nb\nc')" ] || fail "$file: $(cat "$file")" ;;
+  esac
+  local left
+  left=$(ls -A | grep -E '\.orlixdb-(tmp\.[0-9]+|lock)$')
+  [ -z "$left" ] || fail "left behind: $left"
+}
+
+run() { "$@" >/dev/null 2>err </dev/null; got=$?; }
+
+#    case                 setup                                   run                                   status message                     FILE
+fresh plain;                                                      run "$hwsort" -o out in;              check 0 ""                        sorted out
+fresh through_a_link;     mv out real; ln -s real out;            run "$hwsort" -o out in;              check 0 ""                        sorted real
+[ -L out ] || fail "the link was replaced"
+fresh link_to_nowhere;    rm out; ln -s gone out;                 run "$hwsort" -o out in;              check 2 "out: is a link that leads nowhere" none x
+[ ! -e gone ] || fail "the link's destination was created"
+fresh directory;          rm out; mkdir out;                      run "$hwsort" -o out in;              check 2 "out: is a directory, not a file" none x
+fresh fifo;               rm out; mkfifo out;                     run timeout 60 "$hwsort" -o out in;   check 2 "out: is a FIFO, not a file" none x
+[ -p out ] || fail "the FIFO was replaced"
+fresh mode_kept;          chmod 640 out;                          run "$hwsort" -o out in;              check 0 ""                        sorted out
+[ "$(stat -c %a out)" = 640 ] || fail "mode $(stat -c %a out)"
+
+# A file-size limit below the output (bash counts -f in KiB), SIGXFSZ ignored.
+fresh file_size_limit;    seq 1 3000 >in
+(trap '' XFSZ; ulimit -f 4; "$hwsort" -o out in >/dev/null 2>err </dev/null); got=$?
+check 2 "out: cannot write its temporary: File too large" unchanged out
+
+# A read-only directory; as root, run as the user nobody, for root writes anywhere.
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  command -v setpriv >/dev/null || { echo "FAIL: setpriv is needed to run as nobody"; exit 1; }
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --)
+fi
+fresh read_only_directory
+[ ${#as_user[@]} = 0 ] || chown -R 65534:65534 .
+chmod 555 .
+run "${as_user[@]}" "$hwsort" -o out in; check 2 "out: cannot create its temporary: Permission denied" unchanged out
+chmod 755 .
+
+# Several runs at once that each sort FILE with lines of their own into
+# FILE: they queue on FILE's lock, so every line of every run is there.
+fresh concurrent_rewrites
+: >list
+for p in 1 2 3 4; do
+  (for r in $(seq 1 15); do
+     printf 'p%dr%d\n' "$p" "$r" >"own.$p"
+     "$hwsort" -o list list "own.$p" 2>>"err.$p" || echo "run $r failed" >>"err.$p"
+   done) &
+done
+wait
+cat err.* >err 2>/dev/null
+[ ! -s err ] || fail "$(cat err)"
+[ "$(wc -l <list)" = 60 ] || fail "$(wc -l <list) of 60 lines present"
+"$hwsort" -c list || fail "the result is not sorted"
+got=0; : >err; check 0 "" none list
+
+[ "$failures" -eq 0 ] && echo "hwsort -o: all cases passed"
+exit $((failures > 0))
