@@ -102,6 +102,25 @@ fresh file_size_limit;       plant x
 (trap '' XFSZ; ulimit -f 8; "$tool" merge t.idx s.idx >out.txt 2>&1 </dev/null); got=$?
 check 1 "t.idx: cannot write its temporary: File too large" unchanged
 
+# A full disk: a 64 KiB tmpfs holding the target, in a mount namespace of
+# its own; the merged index does not fit.  Needs the right to make one.
+if unshare -m true 2>/dev/null; then
+  fresh disk_full; plant x
+  records 6000 5000 >big.txt && "$tool" build big.idx big.txt >/dev/null
+  mkdir full
+  unshare -m bash -c 'mount -t tmpfs -o size=64k tmpfs full || exit
+    cp before.idx full/t.idx
+    "$0" merge full/t.idx big.idx >out.txt 2>&1 </dev/null; echo $? >status
+    cmp -s before.idx full/t.idx && echo same >same
+    ls -A full >left' "$tool"
+  got=$(cat status 2>/dev/null || echo "no tmpfs")
+  check 1 "full/t.idx: cannot write its temporary: No space left on device" none
+  [ "$(cat same 2>/dev/null)" = same ] || fail "the target changed"
+  [ "$(cat left 2>/dev/null)" = t.idx ] || fail "left on the full disk: $(cat left 2>/dev/null)"
+else
+  echo "no mount namespace to be had: the disk-full case is skipped"
+fi
+
 # A read-only directory: nothing can be created there, so there is no lock
 # to wait for; the job fails at the temporary, or succeeds when there is
 # nothing new to write.  Root writes anywhere, so as root these cases run
