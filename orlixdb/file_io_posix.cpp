@@ -173,6 +173,8 @@ static bool NothingCanBeCreated(int error, const char* lockPath)
     return lstat(lockPath, &st) != 0;
 }
 
+enum { kNotRegular = -1 }; /* not an errno: the lock file is something else */
+
 /*
 ** Open the lock file and try its lock once.  Returns the descriptor,
 ** locked, and with the lock file still at its name; -1 with *error 0 when
@@ -181,8 +183,6 @@ static bool NothingCanBeCreated(int error, const char* lockPath)
 ** removes its lock file before it releases it: whoever then gets the lock
 ** on the removed file holds nothing, and must open the name afresh.
 */
-enum { kNotRegular = -1 }; /* not an errno: the lock file is something else */
-
 static int TryLock(const char* lockPath, int* error)
 {
     *error = 0;

@@ -147,11 +147,11 @@ Recs SortedRecords(const std::string& path)
 */
 TEST(CrashConsistency, TwoJobsAtOnceOneKilled)
 {
-    const int kRounds = 40;
+    const int kRounds = 30;
     TempDir dir;
     std::string target = dir.Path("00010301.idx");
     const std::string sources[2] = {dir.Path("01010301.idx"), dir.Path("7F010301.idx")};
-    const Recs old = Words(20000, 1), added[2] = {Words(20000, 2), Words(20000, 3)};
+    const Recs old = Words(12000, 1), added[2] = {Words(12000, 2), Words(12000, 3)};
     const std::vector<uint8_t> oldBytes = IndexBytes(old);
     WriteBytes(sources[0], IndexBytes(added[0]));
     WriteBytes(sources[1], IndexBytes(added[1]));
