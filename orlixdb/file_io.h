@@ -17,7 +17,7 @@
 ** Jobs on one target queue on its lock, so each reads what the previous one
 ** wrote and no job's work is lost.  On Windows, a file that another program
 ** holds open (a reader, a backup agent, a virus scanner) is waited out for
-** a bounded time: kFileShareRetries.
+** a bounded time: the sharing retries below.
 */
 #ifndef ORLIXDB_FILE_IO_H
 #define ORLIXDB_FILE_IO_H
@@ -60,7 +60,7 @@ enum FileRead {
 ** Files larger than `limit` are refused before any buffer is allocated.
 ** Anything but a regular file (a FIFO, a device, a directory) is refused
 ** at once, never waited on.  On Windows, a file another program holds
-** without sharing is retried on the kFileShareRetries schedule.
+** without sharing is retried on the sharing retries' schedule.
 */
 enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size,
                             struct FileStatus* status = nullptr);
@@ -76,7 +76,8 @@ enum { kFileLockWaitMs = 30000 };
 ** Windows only: an open or a rename that another program's handle refuses
 ** (sharing violation, lock violation, access denied) is tried again after
 ** pauses of 25, 50, 100, 200, 400, 400, 400 and 400 ms: nine attempts
-** over 1.975 s of pauses (kFileShareRetries), then the step fails.
+** over 1.975 s of pauses (kShareRetryPauses in file_io_win32.cpp), then
+** the step fails.  These are the sharing retries.
 */
 
 /*
@@ -138,7 +139,7 @@ bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct 
 ** the temporary is removed and the target is as it was; the one failure
 ** after which the target already holds the new bytes is a failed flush of
 ** the directory.  On Windows a rename refused because another program
-** holds the target open is retried on the kFileShareRetries schedule; a
+** holds the target open is retried on the sharing retries' schedule; a
 ** reader that opened the target with FILE_SHARE_DELETE does not stop the
 ** rename where the system offers one that replaces an open file.
 ** Always releases the temporary.

@@ -6,8 +6,8 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/wine_env.sh"
-prefix="$ORLIX_WORK/prefix"
 
+# A failing case first lets a holder go, so that it does not outlive the case.
 fail() { echo "FAIL: $*" >&2; [ -n "${holder:-}" ] && touch "$held_file.stop"; exit 1; }
 
 # idxtool.exe in the current directory; output to a file, never a pipe.
@@ -160,7 +160,6 @@ case_source_held_long() {
 case_stale_fifo_temporary() {
   fresh
   mkfifo t.idx.orlixdb-tmp.99
-  start=$(date +%s)
   timeout 100 wine "$ORLIX_IDXTOOL" merge t.idx s.idx >idxtool.out 2>&1 </dev/null
   got=$?
   [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
@@ -178,15 +177,4 @@ case_stress() {
 }
 
 case_name="$1"
-case "$case_name" in
-  setup)
-    mkdir -p "$ORLIX_WORK"
-    wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
-    wine_server_start ;;
-  cleanup)
-    export WINEPREFIX="$prefix"; wine_server_stop ;;
-  *)
-    export WINEPREFIX="$prefix"
-    declare -F "case_$case_name" >/dev/null || fail "no case $case_name"
-    "case_$case_name" ;;
-esac
+wine_dispatch "$case_name"
