@@ -108,15 +108,19 @@ if unshare -m true 2>/dev/null; then
   fresh disk_full; plant x
   records 6000 5000 >big.txt && "$tool" build big.idx big.txt >/dev/null
   mkdir full
-  unshare -m bash -c 'mount -t tmpfs -o size=64k tmpfs full || exit
+  unshare -m bash -c 'mount -t tmpfs -o size=64k tmpfs full || { echo skip >status; exit; }
     cp before.idx full/t.idx
     "$0" merge full/t.idx big.idx >out.txt 2>&1 </dev/null; echo $? >status
     cmp -s before.idx full/t.idx && echo same >same
     ls -A full >left' "$tool"
-  got=$(cat status 2>/dev/null || echo "no tmpfs")
-  check 1 "full/t.idx: cannot write its temporary: No space left on device" none
-  [ "$(cat same 2>/dev/null)" = same ] || fail "the target changed"
-  [ "$(cat left 2>/dev/null)" = t.idx ] || fail "left on the full disk: $(cat left 2>/dev/null)"
+  got=$(cat status 2>/dev/null)
+  if [ "$got" = skip ]; then
+    echo "no tmpfs could be mounted: the disk-full case is skipped"
+  else
+    check 1 "full/t.idx: cannot write its temporary: No space left on device" none
+    [ "$(cat same 2>/dev/null)" = same ] || fail "the target changed"
+    [ "$(cat left 2>/dev/null)" = t.idx ] || fail "left on the full disk: $(cat left 2>/dev/null)"
+  fi
 else
   echo "no mount namespace to be had: the disk-full case is skipped"
 fi
