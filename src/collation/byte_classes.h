@@ -21,10 +21,8 @@ static inline bool IsWhitespace(int32_t c)
 
 static inline bool IsUpper(int32_t c) { return c >= 0x41 && c <= 0x5A; }
 
-static inline bool IsLetter(int32_t c)
-{
-    return IsUpper(c) || (c >= 0x61 && c <= 0x7A);
-}
+/* A-Z and a-z: with the lower-case bit set, both ranges are a-z. */
+static inline bool IsLetter(int32_t c) { return (uint32_t)((c | 0x20) - 0x61) < 26; }
 
 static inline bool IsDigit(int32_t c) { return c >= 0x30 && c <= 0x39; }
 
@@ -39,6 +37,9 @@ static inline bool IsOther(int32_t c)
 
 /* Case folding maps A-Z onto a-z and leaves every other byte alone. */
 static inline int32_t Fold(int32_t c) { return IsUpper(c) ? c + 32 : c; }
+
+/* Fold of a byte known to be a letter: the lower-case bit set. */
+static inline int32_t FoldLetter(int32_t c) { return c | 0x20; }
 
 /* The signed value of the byte at p. */
 static inline int32_t ByteAt(const char* p) { return (int32_t)(signed char)*p; }

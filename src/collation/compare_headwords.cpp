@@ -180,74 +180,38 @@ extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const cha
 }
 
 /*
-** The scan after the first pair that is not identical, with runs of
-** identical bytes stepped over in a tight loop.  A pair of identical bytes
-** changes no verdict, wherever the scan meets it: equal letters or equal
-** whitespace leave the case verdict unset, and equal digits or equal
-** punctuation offer a difference of 0, which sets nothing.  All it can
-** change is whether a word byte pair has matched, which is noted until it
-** is true and then never looked at again.
+** Where the fast path settles a headword's end: a or b is at an end byte.
+** A headword that ends where the other goes on with a letter sorts first
+** whatever the verdicts, since a letter left over always decides; two
+** headwords that end together go by their verdicts, then their suffixes.
+** Anything else (whitespace, a digit or punctuation left over) goes by
+** Finish, as in the plain scan.
 */
-/* Kept out of line, so that the fast path saves no registers. */
-__attribute__((noinline)) static int32_t ScanSkippingIdentical(const char* a, const char* b,
-                                                               bool wordMatched,
-                                                               int32_t letterCase)
+static inline int32_t SettleEnd(const char* a, const char* b, const Verdicts* v)
 {
-    Verdicts v = {0, 0, letterCase, 0, wordMatched};
-    for (;;) {
-        if (IsEndByte(ByteAt(a)) || IsEndByte(ByteAt(b))) return Finish(a, b, &v);
-        int32_t decided = Step(&a, &b, &v);
-        if (decided != 0) return decided;
-        while (!v.wordMatched && *a == *b && !IsEndByte(ByteAt(a))) {
-            v.wordMatched = IsWordByte(ByteAt(a));
-            a++, b++;
-        }
-        while (*a == *b && !IsEndByte(ByteAt(a))) a++, b++;
-    }
+    int32_t ca = ByteAt(a);
+    int32_t cb = ByteAt(b);
+    if (IsEndByte(ca) && IsEndByte(cb)) return BothExhausted(v, a, b);
+    if (IsEndByte(ca) && IsLetter(cb)) return -1;
+    if (IsEndByte(cb) && IsLetter(ca)) return 1;
+    return Finish(a, b, v);
 }
 
 /*
-** a and b are at two letters that differ only in case, the first pair
-** after an identical prefix to differ at all: it gives the case verdict
-** and is a matched word pair.  Headwords that differ only in case are
-** common (a noun and the word it starts a sentence with), so the pairs
-** after it that are identical or differ only in case again, which set
-** nothing more, are stepped over here, and the same cases as before are
-** settled at once.
-*/
-__attribute__((noinline)) static int32_t CompareAfterCase(const char* a, const char* b)
-{
-    int32_t letterCase = ByteAt(a) - ByteAt(b);
-    for (;;) {
-        a++, b++;
-        int32_t ca = ByteAt(a);
-        int32_t cb = ByteAt(b);
-        if (ca == cb && !IsEndByte(ca)) continue;
-        if (IsLetter(ca) && IsLetter(cb)) {
-            if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
-            continue;
-        }
-        if (IsEndByte(ca)) {
-            if (IsLetter(cb)) return -1;
-            if (IsEndByte(cb)) return letterCase;
-        } else if (IsEndByte(cb) && IsLetter(ca)) {
-            return 1;
-        }
-        return ScanSkippingIdentical(a, b, true, letterCase);
-    }
-}
-
-/*
-** The fast path, for what an index compares most: keys that share a
-** prefix and then differ in a letter or end.  The identical prefix is
-** stepped over first, noting only whether it held a word byte; no verdict
-** can be set within it.  Then two letters that differ after folding decide
-** at once, a headword that ends where the other goes on with a letter
-** sorts first whatever the verdicts, and two headwords that end together
-** with no verdict set are ordered by their suffixes; anything else goes on
-** by the rules.
-** The loops stop at an end byte of the first key and run only while the
-** bytes are equal, so neither key is read past its terminator.
+** The fast path: the plain scan, with the pairs a word list meets most
+** settled first.  Each turn of the loop
+**   - steps over a run of identical pairs, once a word byte pair has
+**     matched: from then on an identical pair sets nothing (equal letters
+**     or whitespace give no case difference, equal digits or punctuation
+**     a difference of 0), so its class need not be looked at;
+**   - acts on two letters, the usual pair, by the rule of word bytes;
+**   - settles a headword's end in SettleEnd;
+**   - hands any other pair to Step, the plain scan's own step.
+** The word-match flag and the case verdict, the only state the letters
+** touch, live in locals while the loop runs and are handed over in v.
+** Bytes are read one at a time, and a run stops at an end byte of the
+** first key, where the second key's byte is equal: neither key is read
+** past its terminator.
 */
 extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* second)
 {
@@ -257,26 +221,35 @@ extern "C" int32_t ORLIX_CALL CompareHeadwords(const char* first, const char* se
     /* Every whitespace byte is at most 0x20: one test passes most keys. */
     const char* a = (uint8_t)*first <= 0x20 ? SkipWhitespace(first) : first;
     const char* b = (uint8_t)*second <= 0x20 ? SkipWhitespace(second) : second;
-
-    bool wordMatched = false;
-    while (*a == *b && !IsEndByte(ByteAt(a))) {
-        wordMatched = IsWordByte(ByteAt(a));
-        a++, b++;
-        if (wordMatched) break;
-    }
-    while (*a == *b && !IsEndByte(ByteAt(a))) a++, b++;
-
-    int32_t ca = ByteAt(a);
-    int32_t cb = ByteAt(b);
-    if (IsLetter(ca)) {
-        if (IsLetter(cb)) {
-            if (Fold(ca) != Fold(cb)) return Fold(ca) - Fold(cb);
-            return CompareAfterCase(a, b);
+    Verdicts v = {};
+    bool matched = false;
+    int32_t letterCase = 0;
+    for (;;) {
+        if (matched) {
+            intptr_t n = 0;
+            while (a[n] == b[n] && !IsEndByte(ByteAt(a + n))) n++;
+            a += n, b += n;
         }
-        if (IsEndByte(cb)) return 1;
-    } else if (IsEndByte(ca)) {
-        if (IsLetter(cb)) return -1;
-        if (IsEndByte(cb)) return CompareSuffixes(a, b);
+        int32_t ca = ByteAt(a);
+        int32_t cb = ByteAt(b);
+        if (IsLetter(ca) && IsLetter(cb)) {
+            int32_t d = FoldLetter(ca) - FoldLetter(cb);
+            if (d != 0) return d;
+            if (letterCase == 0) letterCase = ca - cb;
+            matched = true;
+            a++, b++;
+            continue;
+        }
+        v.wordMatched = matched;
+        v.letterCase = letterCase;
+        if (IsEndByte(ca) || IsEndByte(cb)) return SettleEnd(a, b, &v);
+        /* Through copies, so that a and b can stay in registers. */
+        const char* stepA = a;
+        const char* stepB = b;
+        int32_t decided = Step(&stepA, &stepB, &v);
+        if (decided != 0) return decided;
+        a = stepA, b = stepB;
+        matched = v.wordMatched;
+        letterCase = v.letterCase;
     }
-    return ScanSkippingIdentical(a, b, wordMatched, 0);
 }
