@@ -3,6 +3,8 @@
 # fixed seed so that every run on every machine sorts the same input.
 # Usage: bench/prepare_data.sh OUTDIR
 #   OUTDIR/american.txt  OUTDIR/french.txt  OUTDIR/german.txt   each list shuffled
+#   OUTDIR/homographs.txt  the American list and three homograph copies of
+#                          each word, "word@1" "word@2" "word@3", shuffled
 #   OUTDIR/suffixed1m.txt  1,000,000 keys "word@N" drawn from all three lists
 set -euo pipefail
 
@@ -29,6 +31,12 @@ for pair in american:american-english french:french german:ngerman; do
   name=${pair%%:*} list=$dict/${pair#*:}
   [ -s "$out/$name.txt" ] || shuffle 20261209 < "$list" > "$out/$name.txt"
 done
+
+# Where homographs meet, the headwords end together and the suffixes decide.
+if [ ! -s "$out/homographs.txt" ]; then
+  LC_ALL=C awk '{ print; print $0 "@1"; print $0 "@2"; print $0 "@3" }' "$dict/american-english" |
+  shuffle 31337 > "$out/homographs.txt"
+fi
 
 # Every word of the three lists once, then words drawn again until there
 # are a million keys; each key gets an "@" suffix of 1 to 4 digits, the
