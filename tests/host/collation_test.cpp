@@ -231,4 +231,77 @@ TEST(Collation, ReadsNoFurtherThanEitherTerminator)
                 << "'" << a << "' vs '" << b << "'";
 }
 
+/*
+** Keys of every length from 0 to 40, cut from patterns that take the scan
+** up to the terminator in each of its ways: a run of identical bytes, case
+** differences, digits and punctuation stepped over, whitespace, bytes from
+** 0x80, a suffix.  Cut at every length, each pattern also ends in the
+** middle of each of these.
+*/
+std::vector<std::string> KeysOfEveryLength()
+{
+    static const char* const kPatterns[] = {
+        "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopq",
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopq",
+        "aBcDeFgHiJkLmNoPqRsTuVwXyZaBcDeFgHiJkLmNoPq",
+        "a-b.c1d2 e\tf+g,h3i4 j-k.l5m6 n\to+p,q7r8 s-",
+        "  lead\t ing  words  with   spaces  between ",
+        "word@12345678901234567890123456789012345678",
+        "12345678901234567890123456789012345678901234",
+        "-+.,;:!?-+.,;:!?-+.,;:!?-+.,;:!?-+.,;:!?-+.",
+        "caf\xE9 na\xEFve \xC3\xA9t\xC3\xA9 \x80\xFF\x01 caf\xE9 na\xEFve \xE9 \xC3\xA9t\xC3\xA9 ",
+    };
+    std::vector<std::string> keys;
+    for (const char* pattern : kPatterns)
+        for (size_t length = 0; length <= 40 && length <= strlen(pattern); length++)
+            keys.push_back(std::string(pattern, length));
+    return keys;
+}
+
+/*
+** Both keys flush against a guard page, for every pair of keys of every
+** length: the scan meets each terminator in every state it can be in, and
+** the keys start at every alignment.  A read past either terminator, of a
+** byte or of a word, aligned or not, that reaches the next page faults.
+*/
+TEST(Collation, ReadsNoFurtherThanEitherTerminatorAtAnyLength)
+{
+    std::vector<std::string> keys = KeysOfEveryLength();
+    GuardedKey ga, gb;
+    for (const std::string& a : keys)
+        for (const std::string& b : keys)
+            ASSERT_EQ(CompareHeadwords(ga.Place(a.c_str()), gb.Place(b.c_str())),
+                      CompareHeadwords(a.c_str(), b.c_str()))
+                << "'" << a << "' vs '" << b << "'";
+}
+
+/*
+** Each key copied to a heap block that ends at its terminator, the
+** terminator at every offset from 0 to 15 in its aligned 16 bytes; under
+** AddressSanitizer (the host tests' build) a load that reaches past the
+** block is reported even where it stays within the page, as an aligned
+** word load does.  Compared with its neighbours in length and with the
+** other patterns' key of the same length.
+*/
+TEST(Collation, ReadsNoFurtherThanEitherTerminatorAtAnyAlignment)
+{
+    std::vector<std::string> keys = KeysOfEveryLength();
+    for (const std::string& a : keys) {
+        for (size_t shift = 0; shift < 16; shift++) {
+            /* Over the 16 shifts the terminator takes every address modulo 16. */
+            std::vector<char> block(shift + a.size() + 1);
+            char* placed = block.data() + shift;
+            memcpy(placed, a.c_str(), a.size() + 1);
+            for (const std::string& b : keys) {
+                size_t d = b.size() > a.size() ? b.size() - a.size() : a.size() - b.size();
+                if (d > 1) continue;
+                int32_t expected = CompareHeadwords(a.c_str(), b.c_str());
+                ASSERT_EQ(CompareHeadwords(placed, b.c_str()), expected) << "'" << a << "' vs '" << b << "'";
+                ASSERT_EQ(CompareHeadwords(b.c_str(), placed), CompareHeadwords(b.c_str(), a.c_str()))
+                    << "'" << b << "' vs '" << a << "'";
+            }
+        }
+    }
+}
+
 }  // namespace
