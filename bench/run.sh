@@ -6,7 +6,7 @@
 #      strcmp, strcasecmp, strcoll (C.UTF-8), ICU and CompareHeadwords;
 #   2. hwsort against LC_ALL=C sort -f, and the index job against cat.
 # Everything printed is also kept in build/bench/results.txt.
-# Usage: bash bench/run.sh [RUNS]   (RUNS: repetitions, median reported; 3)
+# Usage: bash bench/run.sh [RUNS]   (RUNS: repetitions, the fastest reported; 3)
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
