@@ -16,7 +16,7 @@ shift
 out=$PWD/build/timing-i686
 mkdir -p "$out"
 
-flags=(-O2 -DNDEBUG -std=c++17 -Isrc -Wall -Wextra -Wpedantic)
+flags=(-O2 -DNDEBUG -std=c++17 -I. -Isrc -Wall -Wextra -Wpedantic)
 sources=(bench/collation_timing.cpp src/collation/compare_headwords.cpp)
 i686-w64-mingw32-g++ "${flags[@]}" -static -o "$out/collation_timing.exe" "${sources[@]}"
 g++ "${flags[@]}" -o "$out/collation_timing" "${sources[@]}"
