@@ -1,0 +1,54 @@
+# Reproducible builds: one commit gives the same bytes whatever directory
+# it is checked out and built in, whenever and by whom.  Included right
+# after project(), before any target exists.
+#
+# Paths.  Compilers record the source and build directories in debug
+# information, in __FILE__ and in assertion texts.  They are recorded as
+# "." and "build" instead.  GCC and Clang let the last matching map win, so
+# the build directory, often inside the source directory, comes second.
+add_compile_options(
+  "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+  "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
+
+# Time.  SOURCE_DATE_EPOCH from the environment if set, else the time of the
+# commit checked out; a tree without git and without the variable gets none.
+# It is fixed at configure time, so a release builds from a fresh directory.
+set(ORLIX_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+if(ORLIX_SOURCE_DATE_EPOCH STREQUAL "")
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      OUTPUT_VARIABLE ORLIX_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+      RESULT_VARIABLE git_result ERROR_QUIET)
+    if(NOT git_result EQUAL 0)
+      set(ORLIX_SOURCE_DATE_EPOCH "")
+    endif()
+  endif()
+endif()
+if(NOT ORLIX_SOURCE_DATE_EPOCH STREQUAL "" AND NOT ORLIX_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '${ORLIX_SOURCE_DATE_EPOCH}'")
+endif()
+
+# The PE header and a DLL's export directory hold a link time.  Debian's
+# mingw-w64 linker takes it from SOURCE_DATE_EPOCH in its environment, so
+# every link runs with the value fixed above, whatever the shell holds;
+# without one, the linker writes none.
+if(WIN32)
+  if(ORLIX_SOURCE_DATE_EPOCH STREQUAL "")
+    add_link_options(-Wl,--no-insert-timestamp)
+  else()
+    foreach(lang C CXX)
+      set(CMAKE_${lang}_LINKER_LAUNCHER
+          ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${ORLIX_SOURCE_DATE_EPOCH})
+    endforeach()
+  endif()
+endif()
+
+# Static libraries: no member times, owners or modes, whatever the binutils
+# default is.
+foreach(lang C CXX)
+  set(CMAKE_${lang}_ARCHIVE_CREATE "<CMAKE_AR> qcD <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${lang}_ARCHIVE_APPEND "<CMAKE_AR> qD <TARGET> <LINK_FLAGS> <OBJECTS>")
+  set(CMAKE_${lang}_ARCHIVE_FINISH "<CMAKE_RANLIB> -D <TARGET>")
+endforeach()
