@@ -40,6 +40,7 @@ static const char kUsage[] =
     "  -r           reverse the order (equal lines still keep input order)\n"
     "  -z           lines end in a NUL byte, not a newline\n"
     "  --help       show this text\n"
+    "  --version    show the version\n"
     "\n"
     "With newlines as separators, a NUL byte inside a line ends the line's key;\n"
     "the whole line is written.  A last line without a separator gets one.\n"
@@ -383,6 +384,10 @@ static bool ParseArguments(int argc, char** argv, Options* opt, const char** fil
             optionsEnd = true;
         } else if (strcmp(arg, "--check") == 0) {
             opt->check = true;
+        } else if (strcmp(arg, "--version") == 0) {
+            /* At once, as sort does: later arguments are not looked at. */
+            printf("hwsort %s\n", ORLIX_VERSION);
+            exit(kExitOk);
         } else if (arg[1] == '-') {
             fprintf(stderr, "hwsort: unknown option '%s'\n", arg);
             return false;

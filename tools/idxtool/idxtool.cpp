@@ -33,6 +33,7 @@ static const char kUsage[] =
     "  merge TARGET SOURCE...  merge the sources into TARGET, as the utility's\n"
     "                          index job does (missing files count as empty)\n"
     "  --help                  show this text\n"
+    "  --version               show the version\n"
     "\n"
     "In keys, \\\\ is a backslash, \\t a TAB, \\n a newline and \\xHH any other\n"
     "byte but NUL.  Keys hold 1 to 1024 bytes; references are 0 to 4294967295.\n"
@@ -239,6 +240,10 @@ int main(int argc, char** argv)
     if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0 ||
         strcmp(command, "help") == 0) {
         fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (strcmp(command, "--version") == 0) {
+        printf("idxtool %s\n", ORLIX_VERSION);
         return kExitOk;
     }
     if (strcmp(command, "build") == 0 && (args == 1 || args == 2))

@@ -1,0 +1,38 @@
+# Install rules: `cmake --install build/<preset> --prefix DIR` puts the
+# programs of any preset under DIR/bin, in two components a release packs
+# apart: "indexjob", the utility, and "tools", the maintainer's tools.
+#
+# The stand-in OrlixDB.dll is never installed: the product ships its own
+# library, and no copy of the stand-in may take its place.
+include(GNUInstallDirs)
+
+set(ORLIX_INSTALLED_PROGRAMS)
+if(TARGET indexjob)
+  install(TARGETS indexjob RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT indexjob)
+  list(APPEND ORLIX_INSTALLED_PROGRAMS indexjob)
+endif()
+foreach(tool idxtool hwsort)
+  if(TARGET ${tool})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+    list(APPEND ORLIX_INSTALLED_PROGRAMS ${tool})
+  endif()
+endforeach()
+
+# What an install holds, and the version each program reports.
+set(files)
+foreach(program IN LISTS ORLIX_INSTALLED_PROGRAMS)
+  list(APPEND files ${CMAKE_INSTALL_BINDIR}/${program}${CMAKE_EXECUTABLE_SUFFIX})
+endforeach()
+add_test(NAME release.install COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_install.sh
+  ${PROJECT_BINARY_DIR} ${files})
+if(WIN32)
+  add_test(NAME release.version_resource
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_version.sh resource
+      ${PROJECT_VERSION} ${ORLIX_VERSION_NUMBERS} ${ORLIX_PRODUCT_VERSION}
+      ${CMAKE_RC_COMPILER} $<TARGET_FILE:indexjob>)
+else()
+  add_test(NAME release.version
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_version.sh programs
+      ${PROJECT_VERSION} $<TARGET_FILE:idxtool> $<TARGET_FILE:hwsort>)
+endif()
+unset(files)
