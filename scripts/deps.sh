@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a job needs, only when some are missing.
-# Usage: scripts/deps.sh GROUP...   (groups: build wine fuzz demo bench)
+# Usage: scripts/deps.sh GROUP...   (groups: build wine fuzz demo bench release)
 set -euo pipefail
 
 packages=()
@@ -15,6 +15,7 @@ for group in "$@"; do
     fuzz)  packages+=(clang-14 libclang-rt-14-dev) ;;
     demo)  packages+=(wamerican) ;;
     bench) packages+=(libbenchmark-dev libicu-dev wamerican wfrench wngerman time) ;;
+    release) packages+=(python3 git) ;;
     *) echo "deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

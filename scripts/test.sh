@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh build wine fuzz demo
+bash scripts/deps.sh build wine fuzz demo release
 
 run_preset() {
   echo "== $1"
@@ -22,4 +22,6 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
        "32-bit build was compiled and its imports checked, its Wine runs skipped"
 fi
 run_preset windows-x64
+echo "== release: two builds in two directories give the same bytes"
+bash tests/release/reproducible.sh
 echo "== all tests passed"

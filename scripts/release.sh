@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Makes a release in dist/: both Windows presets built from fresh build
+# directories (build/release/), their tests run, and
+#
+#   orlix-indexjob-VERSION-windows-x86.zip    indexjob.exe, README.txt
+#   orlix-indexjob-VERSION-windows-x64.zip    indexjob.exe, README.txt
+#   orlix-indexjob-tools-VERSION-windows.zip  idxtool.exe (32-bit), README.txt
+#   SHA256SUMS                                sha256sum -c SHA256SUMS
+#
+# VERSION is the CMake project version.  No archive holds an OrlixDB.dll.
+# The same commit gives the same bytes whatever the directory, the time, the
+# time zone and the umask; tests/release/reproducible.sh checks that.  The
+# time recorded is SOURCE_DATE_EPOCH, by default the commit's.
+#
+# Usage: scripts/release.sh [--no-tests]
+#   --no-tests  skip the tests (the archives are the same bytes): for a
+#               machine that cannot run Wine, or right after scripts/test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+run_tests=1
+case "$*" in
+  "") ;;
+  --no-tests) run_tests=0 ;;
+  *) echo "usage: scripts/release.sh [--no-tests]" >&2; exit 2 ;;
+esac
+
+umask 022
+export LC_ALL=C TZ=UTC
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) || {
+    echo "release.sh: not a git checkout: set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
+if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
+  echo "release.sh: warning: uncommitted changes; this is not the release of commit" \
+       "$(git rev-parse --short HEAD)" >&2
+fi
+
+groups=(build release)
+[ "$run_tests" = 1 ] && groups+=(wine)
+bash scripts/deps.sh "${groups[@]}"
+
+build=build/release
+rm -rf "$build" dist
+mkdir -p "$build" dist
+
+# The Windows tests check the collation against the host build's probe.
+probe=$PWD/$build/host/tests/host/collation_probe
+if [ "$run_tests" = 1 ]; then
+  cmake --preset host -B "$build/host" >/dev/null
+  cmake --build "$build/host" --target collation_probe
+fi
+
+for preset in windows-x86 windows-x64; do
+  echo "== $preset"
+  cmake --preset "$preset" -B "$build/$preset" -DORLIX_WERROR=ON \
+        -DORLIX_HOST_PROBE="$probe" >/dev/null
+  cmake --build "$build/$preset"
+  if [ "$run_tests" = 1 ]; then
+    ctest --test-dir "$build/$preset" --output-on-failure --no-tests=error
+  fi
+  cmake --install "$build/$preset" --prefix "$build/install/$preset" --strip >/dev/null
+done
+
+# VERSION=, PRODUCT_VERSION=, as CMake configured them.
+# shellcheck disable=SC1090
+. "$build/windows-x86/orlix_version.txt"
+
+# readme FILE: standard input with Windows line ends.
+readme() { sed 's/$/\r/' >"$1"; }
+
+pack_utility() {  # PRESET BITS
+  local name="orlix-indexjob-$VERSION-$1" dir="$build/pack/orlix-indexjob-$VERSION-$1"
+  mkdir -p "$dir"
+  cp "$build/install/$1/bin/indexjob.exe" "$dir/"
+  readme "$dir/README.txt" <<EOF
+Orlix index job $VERSION for $2-bit Windows ($1)
+
+indexjob.exe is the index job of the Orlix dictionary product, release
+$PRODUCT_VERSION; it works for installed versions 6.0, 6.0001 and 6.0002.
+It opens no window and reads no command line.  Started once, it reads
+the product's registry values, hands the three index files of dictionary
+00010301 to the product's OrlixDB.dll (export 12), which merges them, and
+exits with 1 once the library has returned, or with 0 when there is
+nothing to do.
+
+Where it goes: into the product's program directory, beside the product's
+own OrlixDB.dll, which it loads from there.  Its build must match the
+library's: this one is for a $2-bit OrlixDB.dll.  This archive holds no
+OrlixDB.dll: the product's own is the one to use.
+
+Version: $VERSION (the file and product version of indexjob.exe).
+Checksums: SHA256SUMS, published beside this archive.
+EOF
+  python3 scripts/release_zip.py "dist/$name.zip" "$SOURCE_DATE_EPOCH" "$dir"
+}
+
+pack_tools() {
+  local name="orlix-indexjob-tools-$VERSION-windows" dir="$build/pack/orlix-indexjob-tools-$VERSION-windows"
+  mkdir -p "$dir"
+  cp "$build/install/windows-x86/bin/idxtool.exe" "$dir/"
+  readme "$dir/README.txt" <<EOF
+Orlix index job $VERSION: maintainer tools for Windows
+
+idxtool.exe builds, dumps, checks and merges the index files of the Orlix
+index job; its merge is the one the index job runs (idxtool --help).
+A 32-bit build: it runs on 32- and 64-bit Windows, from any directory.
+It needs no OrlixDB.dll.
+
+Version: $VERSION (idxtool --version).
+Checksums: SHA256SUMS, published beside this archive.
+EOF
+  python3 scripts/release_zip.py "dist/$name.zip" "$SOURCE_DATE_EPOCH" "$dir"
+}
+
+pack_utility windows-x86 32
+pack_utility windows-x64 64
+pack_tools
+(cd dist && sha256sum -- *.zip >SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
+
+echo "== dist/ ($VERSION, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
+cat dist/SHA256SUMS
