@@ -23,6 +23,28 @@ if(ORLIX_SOURCE_DATE_EPOCH STREQUAL "")
       RESULT_VARIABLE git_result ERROR_QUIET)
     if(NOT git_result EQUAL 0)
       set(ORLIX_SOURCE_DATE_EPOCH "")
+    else()
+      # A new commit configures again, so the next build takes its time.
+      execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path HEAD --symbolic-full-name HEAD
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+        OUTPUT_VARIABLE git_head OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+      string(REPLACE "\n" ";" git_head "${git_head}")
+      list(GET git_head 0 head_file)
+      list(LENGTH git_head n)
+      set(watch ${head_file})
+      if(n GREATER 1)
+        list(GET git_head 1 ref)
+        execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path ${ref}
+          WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+          OUTPUT_VARIABLE ref_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        list(APPEND watch ${ref_file})
+      endif()
+      foreach(file IN LISTS watch)
+        get_filename_component(file ${file} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
+        if(EXISTS ${file})
+          set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+        endif()
+      endforeach()
     endif()
   endif()
 endif()

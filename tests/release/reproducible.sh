@@ -76,6 +76,23 @@ for exe in windows-x86/src/indexjob.exe windows-x64/src/indexjob.exe \
   [ "$got" = "$stamp" ] || fail "$exe was linked at '$got', not at SOURCE_DATE_EPOCH ($stamp)"
 done
 
+# The archive writer: the same files give the same bytes whatever their
+# modes, times and creation order; another SOURCE_DATE_EPOCH, other bytes.
+mkdir -p "$tmp/w1/pack/sub" "$tmp/w2/pack/sub"
+(umask 022 && cd "$tmp/w1/pack" && printf 'MZ' >tool.exe && chmod 755 tool.exe &&
+ echo text >README.txt && echo deeper >sub/note.txt)
+(umask 077 && cd "$tmp/w2/pack" && echo deeper >sub/note.txt && echo text >README.txt &&
+ printf 'MZ' >tool.exe && chmod 700 tool.exe && touch -d 2001-02-03 README.txt sub/note.txt)
+python3 "$src/scripts/release_zip.py" "$tmp/w1.zip" "$epoch" "$tmp/w1/pack"
+python3 "$src/scripts/release_zip.py" "$tmp/w2.zip" "$epoch" "$tmp/w2/pack"
+python3 "$src/scripts/release_zip.py" "$tmp/w3.zip" $((epoch + 86400)) "$tmp/w1/pack"
+cmp "$tmp/w1.zip" "$tmp/w2.zip" || fail "release_zip.py: the same files in other modes and times packed differently"
+! cmp -s "$tmp/w1.zip" "$tmp/w3.zip" || fail "release_zip.py: SOURCE_DATE_EPOCH is not in the archive"
+[ "$(zip_names "$tmp/w1.zip")" = "$(printf 'pack/%s\n' README.txt sub/note.txt tool.exe)" ] ||
+  fail "release_zip.py: entries out of order: $(zip_names "$tmp/w1.zip" | tr '\n' ' ')"
+modes=$(python3 -c 'import sys, zipfile; print(" ".join("%o" % (i.external_attr >> 16) for i in zipfile.ZipFile(sys.argv[1]).infolist()))' "$tmp/w2.zip")
+[ "$modes" = "100644 100644 100755" ] || fail "release_zip.py: modes $modes"
+
 # The archive writer refuses an OrlixDB.dll, whatever the letter case.
 for name in OrlixDB.dll orlixdb.DLL sub/ORLIXDB.dll; do
   rm -rf "$tmp/guard" && mkdir -p "$tmp/guard/pack/$(dirname "$name")"
