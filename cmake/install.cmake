@@ -6,25 +6,22 @@
 # library, and no copy of the stand-in may take its place.
 include(GNUInstallDirs)
 
-set(ORLIX_INSTALLED_PROGRAMS)
-if(TARGET indexjob)
-  install(TARGETS indexjob RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT indexjob)
-  list(APPEND ORLIX_INSTALLED_PROGRAMS indexjob)
-endif()
-foreach(tool idxtool hwsort)
-  if(TARGET ${tool})
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
-    list(APPEND ORLIX_INSTALLED_PROGRAMS ${tool})
+# COMPONENT:FILE of each program installed, for the test below.
+set(installed)
+foreach(spec indexjob:indexjob tools:idxtool tools:hwsort)
+  string(REPLACE ":" ";" spec ${spec})
+  list(GET spec 0 component)
+  list(GET spec 1 program)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
+    list(APPEND installed
+         ${component}:${CMAKE_INSTALL_BINDIR}/${program}${CMAKE_EXECUTABLE_SUFFIX})
   endif()
 endforeach()
 
 # What an install holds, and the version each program reports.
-set(files)
-foreach(program IN LISTS ORLIX_INSTALLED_PROGRAMS)
-  list(APPEND files ${CMAKE_INSTALL_BINDIR}/${program}${CMAKE_EXECUTABLE_SUFFIX})
-endforeach()
 add_test(NAME release.install COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_install.sh
-  ${PROJECT_BINARY_DIR} ${files})
+  ${PROJECT_BINARY_DIR} ${installed})
 if(WIN32)
   add_test(NAME release.version_resource
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_version.sh resource
@@ -35,4 +32,6 @@ else()
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_version.sh programs
       ${PROJECT_VERSION} $<TARGET_FILE:idxtool> $<TARGET_FILE:hwsort>)
 endif()
-unset(files)
+unset(installed)
+unset(component)
+unset(program)
