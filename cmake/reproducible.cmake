@@ -11,44 +11,43 @@ add_compile_options(
   "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
 
 # Time.  SOURCE_DATE_EPOCH from the environment if set, else the time of the
-# commit checked out; a tree without git and without the variable gets none.
-# It is fixed at configure time, so a release builds from a fresh directory.
+# commit checked out; a tree that is no git checkout of its own (an unpacked
+# archive, say) and has no variable gets none.  The value is fixed when CMake
+# configures, and a new commit makes the next build configure again.
 set(ORLIX_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
-if(ORLIX_SOURCE_DATE_EPOCH STREQUAL "")
-  find_package(Git QUIET)
-  if(GIT_FOUND)
+find_package(Git QUIET)
+if(ORLIX_SOURCE_DATE_EPOCH STREQUAL "" AND GIT_FOUND)
+  execute_process(
+    COMMAND ${GIT_EXECUTABLE} rev-parse --show-toplevel --git-path HEAD --symbolic-full-name HEAD
+    WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+    OUTPUT_VARIABLE git_lines OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE git_result ERROR_QUIET)
+  string(REPLACE "\n" ";" git_lines "${git_lines}")
+  list(LENGTH git_lines git_count)
+  if(git_result EQUAL 0 AND git_count EQUAL 3)
+    list(GET git_lines 0 git_top)
+    file(REAL_PATH ${git_top} git_top)
+    file(REAL_PATH ${PROJECT_SOURCE_DIR} source_dir)
+  endif()
+  if(git_result EQUAL 0 AND git_count EQUAL 3 AND git_top STREQUAL source_dir)
     execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
       WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-      OUTPUT_VARIABLE ORLIX_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-      RESULT_VARIABLE git_result ERROR_QUIET)
-    if(NOT git_result EQUAL 0)
-      set(ORLIX_SOURCE_DATE_EPOCH "")
-    else()
-      # A new commit configures again, so the next build takes its time.
-      execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path HEAD --symbolic-full-name HEAD
-        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-        OUTPUT_VARIABLE git_head OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-      string(REPLACE "\n" ";" git_head "${git_head}")
-      list(GET git_head 0 head_file)
-      list(LENGTH git_head n)
-      set(watch ${head_file})
-      if(n GREATER 1)
-        list(GET git_head 1 ref)
-        execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path ${ref}
-          WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-          OUTPUT_VARIABLE ref_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-        list(APPEND watch ${ref_file})
+      OUTPUT_VARIABLE ORLIX_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    # HEAD, and the branch it names, change with each commit.
+    list(GET git_lines 1 head_file)
+    list(GET git_lines 2 ref)
+    execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --git-path ${ref}
+      WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+      OUTPUT_VARIABLE ref_file OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    foreach(file IN ITEMS ${head_file} ${ref_file})
+      get_filename_component(file ${file} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
+      if(EXISTS ${file})
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
       endif()
-      foreach(file IN LISTS watch)
-        get_filename_component(file ${file} ABSOLUTE BASE_DIR ${PROJECT_SOURCE_DIR})
-        if(EXISTS ${file})
-          set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
-        endif()
-      endforeach()
-    endif()
+    endforeach()
   endif()
 endif()
-if(NOT ORLIX_SOURCE_DATE_EPOCH STREQUAL "" AND NOT ORLIX_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+if(NOT ORLIX_SOURCE_DATE_EPOCH MATCHES "^[0-9]*$")
   message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '${ORLIX_SOURCE_DATE_EPOCH}'")
 endif()
 

@@ -28,8 +28,11 @@ esac
 umask 022
 export LC_ALL=C TZ=UTC
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
-  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) || {
-    echo "release.sh: not a git checkout: set SOURCE_DATE_EPOCH" >&2; exit 1; }
+  if [ "$(git rev-parse --show-toplevel 2>/dev/null)" != "$(pwd -P)" ]; then
+    echo "release.sh: not a git checkout: set SOURCE_DATE_EPOCH" >&2
+    exit 1
+  fi
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 fi
 export SOURCE_DATE_EPOCH
 if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
