@@ -3,8 +3,8 @@
 # files git tracks or would track) is copied into two directories of
 # different names and depths; scripts/release.sh --no-tests runs in each,
 # one after the other, with different time zones, umasks and locales.  Then:
-#   - both dist/ are the same bytes, and so is every Windows program and DLL
-#     of both builds, stripped or not;
+#   - both dist/ are the same bytes, and so is every Windows program, DLL and
+#     static library of both builds, stripped or not;
 #   - dist/ holds exactly the three archives and SHA256SUMS, which checks;
 #   - each archive holds exactly its files, and none is an OrlixDB.dll;
 #   - the link time in the programs is SOURCE_DATE_EPOCH;
@@ -32,16 +32,16 @@ echo "== release in $b"
 (cd "$b" && umask 077 && TZ=Pacific/Chatham LC_ALL=C.UTF-8 SOURCE_DATE_EPOCH=$epoch \
    bash scripts/release.sh --no-tests >"$tmp/b.log" 2>&1) || { cat "$tmp/b.log"; fail "release in $b"; }
 
-# The same bytes: the archives, and every PE file of both builds.
+# The same bytes: the archives, and every program and library of both builds.
 diff -r "$a/dist" "$b/dist" || fail "the two releases differ"
-pe_files() { (cd "$1/build/release" && find . -path '*/CMakeFiles' -prune -o \( -name '*.exe' -o -name '*.dll' \) -print | LC_ALL=C sort); }
-[ "$(pe_files "$a")" = "$(pe_files "$b")" ] || fail "the two builds made different programs"
-[ -n "$(pe_files "$a")" ] || fail "no program was built"
-pe_count=0
+built_files() { (cd "$1/build/release" && find . -path '*/CMakeFiles' -prune -o \( -name '*.exe' -o -name '*.dll' -o -name '*.a' \) -print | LC_ALL=C sort); }
+[ "$(built_files "$a")" = "$(built_files "$b")" ] || fail "the two builds made different programs"
+[ -n "$(built_files "$a")" ] || fail "no program was built"
+built_count=0
 while read -r f; do
   cmp "$a/build/release/$f" "$b/build/release/$f" || fail "$f differs between the two builds"
-  pe_count=$((pe_count + 1))
-done < <(pe_files "$a")
+  built_count=$((built_count + 1))
+done < <(built_files "$a")
 
 # What dist/ holds.
 version=$(sed -n 's/^VERSION=//p' "$a/build/release/windows-x86/orlix_version.txt")
@@ -104,5 +104,5 @@ for name in OrlixDB.dll orlixdb.DLL sub/ORLIXDB.dll; do
   [ ! -e "$tmp/guard/out.zip" ] && [ ! -e "$tmp/guard/out.zip.tmp" ] || fail "release_zip.py left a file after refusing $name"
 done
 
-echo "reproducible: dist/ and $pe_count PE files identical in two directories"
+echo "reproducible: dist/ and $built_count programs and libraries identical in two directories"
 cat "$a/dist/SHA256SUMS"
