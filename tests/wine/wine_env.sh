@@ -49,9 +49,16 @@ wine_server_start() { wineserver -p >/dev/null 2>&1 </dev/null; }
 wine_server_stop() { wineserver -k >/dev/null 2>&1 || true; }
 
 # wine_reg VIEW ARGS...: the reg tool in the 32- or 64-bit registry view.
+# On a loaded machine Wine now and then fails to start reg.exe at all
+# ("Application could not be started"); only that is tried again, so a
+# refusal by the registry tool itself still fails at once.
 wine_reg() {
-  local view="$1"; shift
-  wine_launch reg "$@" "/reg:$view" >"$WINEPREFIX.reg.log" 2>&1 </dev/null
+  local view="$1" try; shift
+  for try in 1 2 3; do
+    wine_launch reg "$@" "/reg:$view" >"$WINEPREFIX.reg.log" 2>&1 </dev/null && return 0
+    grep -q 'could not be started' "$WINEPREFIX.reg.log" || return 1
+  done
+  return 1
 }
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
