@@ -43,7 +43,7 @@ static const char* SkipWhitespace(const char* p)
 /*
 ** Every helper below that returns a result takes an optional trailing
 ** trace.  Callers that pass none get NoTrace, for which every note is an
-** empty overload: that code is the scan alone, as fast as without traces.
+** empty overload: their code is the scan alone, without a test of a trace.
 ** With a HeadwordExplanation the branch that returns names its rule, so an
 ** explanation can only ever tell the rule that was used.
 */
@@ -59,6 +59,15 @@ static inline int32_t Because(HeadwordExplanation* trace, HeadwordRule rule, int
 {
     if (trace != nullptr) trace->rule = rule, trace->restAt = restAt;
     return value;
+}
+
+/* A digit left in `rest` decided; an explanation points at the first one. */
+static inline int32_t BecauseOfDigit(NoTrace, int32_t longer, const char*) { return longer; }
+
+static inline int32_t BecauseOfDigit(HeadwordExplanation* trace, int32_t longer, const char* rest)
+{
+    while (!IsDigit(ByteAt(rest))) rest++;
+    return Because(trace, kHeadwordRuleRest, longer, rest);
 }
 
 /* Where each headword ended, or the word bytes that differed. */
@@ -81,20 +90,19 @@ template <class Trace = NoTrace>
 static int32_t DecideByRest(const Verdicts* v, const char* rest, int32_t longer,
                             Trace trace = nullptr)
 {
-    const char* digitAt = nullptr;
+    const char* start = rest;
+    bool hasDigit = false;
     for (; !IsEndByte(ByteAt(rest)); rest++) {
         int32_t c = ByteAt(rest);
         if (IsLetter(c)) return Because(trace, kHeadwordRuleRest, longer, rest);
-        if (IsDigit(c) && digitAt == nullptr) digitAt = rest;
+        if (IsDigit(c)) hasDigit = true;
     }
     if (v->digit != 0) return Because(trace, kHeadwordRuleDigits, v->digit);
-    if (digitAt != nullptr) return Because(trace, kHeadwordRuleRest, longer, digitAt);
-    if (v->wordMatched) {
-        if (v->innerPunct != 0) return Because(trace, kHeadwordRuleInnerPunctuation, v->innerPunct);
-    } else if (v->leadPunct != 0) {
-        return Because(trace, kHeadwordRuleLeadingPunctuation, v->leadPunct);
-    }
-    return Because(trace, kHeadwordRuleRest, longer);
+    if (hasDigit) return BecauseOfDigit(trace, longer, start);
+    int32_t punct = v->wordMatched ? v->innerPunct : v->leadPunct;
+    if (punct == 0) return Because(trace, kHeadwordRuleRest, longer);
+    return Because(trace, v->wordMatched ? kHeadwordRuleInnerPunctuation
+                                         : kHeadwordRuleLeadingPunctuation, punct);
 }
 
 /*
