@@ -19,7 +19,7 @@
 
 #include "collation/compare_headwords.h"
 #include "collation/compare_headwords_plain.h"
-#include "editor_commands.h"
+#include "idxtool/editor_commands.h"
 
 enum { kMaxKeys = 12 };
 

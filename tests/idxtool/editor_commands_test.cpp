@@ -16,10 +16,10 @@
 
 #include "collation/compare_headwords.h"
 #include "collation/compare_headwords_plain.h"
-#include "editor_commands.h"
+#include "idxtool/editor_commands.h"
 #include "orlixdb/index_format.h"
 #include "orlixdb/orlixdb.h"
-#include "orlixdb/safe_sort.h"
+#include "safe_sort/safe_sort.h"
 
 namespace {
 

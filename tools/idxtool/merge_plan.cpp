@@ -14,7 +14,7 @@
 #include "collation/compare_headwords.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
-#include "orlixdb/safe_sort.h"
+#include "safe_sort/safe_sort.h"
 
 static int32_t CompareRecordKeys(const void* a, const void* b, void*)
 {
