@@ -144,8 +144,12 @@ static int32_t CompareSuffixes(const char* endA, const char* endB, Trace trace =
     return (int32_t)d;
 }
 
+/*
+** Out of line, where the compiler puts it when no trace is involved: the
+** returns that name a rule would otherwise tip it into the fast path.
+*/
 template <class Trace = NoTrace>
-static int32_t BothExhausted(const Verdicts* v, const char* endA, const char* endB,
+__attribute__((noinline)) static int32_t BothExhausted(const Verdicts* v, const char* endA, const char* endB,
                              Trace trace = nullptr)
 {
     if (v->digit != 0) return Because(trace, kHeadwordRuleDigits, v->digit);
