@@ -41,6 +41,44 @@ static const char* SkipWhitespace(const char* p)
 }
 
 /*
+** Every helper below that returns a result takes an optional trailing
+** trace.  Callers that pass none get NoTrace, for which every note is an
+** empty overload: their code is the scan alone, without a test of a trace.
+** With a HeadwordExplanation the branch that returns names its rule, so an
+** explanation can only ever tell the rule that was used.
+*/
+typedef decltype(nullptr) NoTrace;
+
+static inline int32_t Because(NoTrace, HeadwordRule, int32_t value, const char* = nullptr)
+{
+    return value;
+}
+
+static inline int32_t Because(HeadwordExplanation* trace, HeadwordRule rule, int32_t value,
+                              const char* restAt = nullptr)
+{
+    if (trace != nullptr) trace->rule = rule, trace->restAt = restAt;
+    return value;
+}
+
+/* A digit left in `rest` decided; an explanation points at the first one. */
+static inline int32_t BecauseOfDigit(NoTrace, int32_t longer, const char*) { return longer; }
+
+static inline int32_t BecauseOfDigit(HeadwordExplanation* trace, int32_t longer, const char* rest)
+{
+    while (!IsDigit(ByteAt(rest))) rest++;
+    return Because(trace, kHeadwordRuleRest, longer, rest);
+}
+
+/* Where each headword ended, or the word bytes that differed. */
+static inline void NotePlace(NoTrace, const char*, const char*) {}
+
+static inline void NotePlace(HeadwordExplanation* trace, const char* a, const char* b)
+{
+    if (trace != nullptr) trace->firstAt = a, trace->secondAt = b;
+}
+
+/*
 ** One key's headword has ended; `rest` is what remains of the other one
 ** after its whitespace, and is no end byte.  `longer` is the sign that
 ** marks the key owning `rest` as the greater.  A letter left over always
@@ -48,18 +86,23 @@ static const char* SkipWhitespace(const char* p)
 ** leftover punctuation defers to the punctuation verdict of the scan's
 ** phase.  Verdicts are returned as they stand, whichever key is longer.
 */
-static int32_t DecideByRest(const Verdicts* v, const char* rest, int32_t longer)
+template <class Trace = NoTrace>
+static int32_t DecideByRest(const Verdicts* v, const char* rest, int32_t longer,
+                            Trace trace = nullptr)
 {
+    const char* start = rest;
     bool hasDigit = false;
     for (; !IsEndByte(ByteAt(rest)); rest++) {
         int32_t c = ByteAt(rest);
-        if (IsLetter(c)) return longer;
+        if (IsLetter(c)) return Because(trace, kHeadwordRuleRest, longer, rest);
         if (IsDigit(c)) hasDigit = true;
     }
-    if (v->digit != 0) return v->digit;
-    if (hasDigit) return longer;
+    if (v->digit != 0) return Because(trace, kHeadwordRuleDigits, v->digit);
+    if (hasDigit) return BecauseOfDigit(trace, longer, start);
     int32_t punct = v->wordMatched ? v->innerPunct : v->leadPunct;
-    return punct != 0 ? punct : longer;
+    if (punct == 0) return Because(trace, kHeadwordRuleRest, longer);
+    return Because(trace, v->wordMatched ? kHeadwordRuleInnerPunctuation
+                                         : kHeadwordRuleLeadingPunctuation, punct);
 }
 
 /*
@@ -76,26 +119,45 @@ static int32_t SuffixValue(const char* end)
     return (int32_t)value;
 }
 
+static inline void NoteSuffixes(NoTrace, const char*, const char*) {}
+
+static inline void NoteSuffixes(HeadwordExplanation* trace, const char* endA, const char* endB)
+{
+    if (trace == nullptr) return;
+    trace->suffixesCompared = true;
+    trace->firstSuffix = SuffixValue(endA);
+    trace->secondSuffix = SuffixValue(endB);
+}
+
 /*
 ** The last tie-break.  The difference is taken exactly, not modulo 2^32,
 ** so that cmp(a, b) and cmp(b, a) always have opposite signs and the order
 ** of suffixes stays transitive; a difference beyond int32 saturates.
 */
-static int32_t CompareSuffixes(const char* endA, const char* endB)
+template <class Trace = NoTrace>
+static int32_t CompareSuffixes(const char* endA, const char* endB, Trace trace = nullptr)
 {
+    NoteSuffixes(trace, endA, endB);
     int64_t d = (int64_t)SuffixValue(endA) - (int64_t)SuffixValue(endB);
     if (d > INT32_MAX) return INT32_MAX;
     if (d < -INT32_MAX) return -INT32_MAX;
     return (int32_t)d;
 }
 
-static int32_t BothExhausted(const Verdicts* v, const char* endA, const char* endB)
+/*
+** Out of line, where the compiler puts it when no trace is involved: the
+** returns that name a rule would otherwise tip it into the fast path.
+*/
+template <class Trace = NoTrace>
+__attribute__((noinline)) static int32_t BothExhausted(const Verdicts* v, const char* endA, const char* endB,
+                             Trace trace = nullptr)
 {
-    if (v->digit != 0) return v->digit;
-    if (v->innerPunct != 0) return v->innerPunct;
-    if (v->letterCase != 0) return v->letterCase;
-    if (v->leadPunct != 0) return v->leadPunct;
-    return CompareSuffixes(endA, endB);
+    if (v->digit != 0) return Because(trace, kHeadwordRuleDigits, v->digit);
+    if (v->innerPunct != 0) return Because(trace, kHeadwordRuleInnerPunctuation, v->innerPunct);
+    if (v->letterCase != 0) return Because(trace, kHeadwordRuleCase, v->letterCase);
+    if (v->leadPunct != 0) return Because(trace, kHeadwordRuleLeadingPunctuation, v->leadPunct);
+    int32_t d = CompareSuffixes(endA, endB, trace);
+    return Because(trace, d != 0 ? kHeadwordRuleSuffix : kHeadwordRuleEqual, d);
 }
 
 /*
@@ -111,16 +173,19 @@ static int32_t CompareWithNull(const char* key, int32_t sign)
 ** One headword has ended (a or b is at an end byte): the rest of the other
 ** headword and the verdicts decide.
 */
-static int32_t Finish(const char* a, const char* b, const Verdicts* v)
+template <class Trace = NoTrace>
+static int32_t Finish(const char* a, const char* b, const Verdicts* v, Trace trace = nullptr)
 {
     if (IsEndByte(ByteAt(a))) {
         b = SkipWhitespace(b);
-        if (IsEndByte(ByteAt(b))) return BothExhausted(v, a, b);
-        return DecideByRest(v, b, -1);
+        NotePlace(trace, a, b);
+        if (IsEndByte(ByteAt(b))) return BothExhausted(v, a, b, trace);
+        return DecideByRest(v, b, -1, trace);
     }
     a = SkipWhitespace(a);
-    if (IsEndByte(ByteAt(a))) return BothExhausted(v, a, b);
-    return DecideByRest(v, a, 1);
+    NotePlace(trace, a, b);
+    if (IsEndByte(ByteAt(a))) return BothExhausted(v, a, b, trace);
+    return DecideByRest(v, a, 1, trace);
 }
 
 /*
@@ -160,23 +225,76 @@ static inline int32_t Step(const char** a, const char** b, Verdicts* v)
     return 0;
 }
 
+static void NoteVerdict(HeadwordVerdictNote* note, int32_t before, int32_t after,
+                        const char* a, const char* b)
+{
+    if (before == 0 && after != 0) *note = HeadwordVerdictNote{after, a, b};
+}
+
+/*
+** For an explanation: which verdicts the step at pair (a, b) has just set,
+** and whether it matched the first word byte pair.  It only compares the
+** state before and after the step, so it adds no rule of its own.
+*/
+static inline void NoteStep(NoTrace, const Verdicts*, const Verdicts*, const char*, const char*)
+{
+}
+
+static void NoteStep(HeadwordExplanation* trace, const Verdicts* before, const Verdicts* after,
+                     const char* a, const char* b)
+{
+    if (trace == nullptr) return;
+    NoteVerdict(&trace->digit, before->digit, after->digit, a, b);
+    NoteVerdict(&trace->innerPunct, before->innerPunct, after->innerPunct, a, b);
+    NoteVerdict(&trace->letterCase, before->letterCase, after->letterCase, a, b);
+    NoteVerdict(&trace->leadPunct, before->leadPunct, after->leadPunct, a, b);
+    if (!before->wordMatched && after->wordMatched) trace->firstMatch = a, trace->secondMatch = b;
+}
+
 /*
 ** The plain scan: step by step until a letter decides or a headword ends.
-** It is the statement of the order that CompareHeadwords must keep.
+** It is the statement of the order that CompareHeadwords must keep.  With
+** a trace it also notes each verdict where it was set.
 */
-extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const char* second)
+template <class Trace>
+static int32_t PlainScan(const char* first, const char* second, Trace trace)
 {
-    if (first == nullptr) return second == nullptr ? 0 : CompareWithNull(second, -1);
-    if (second == nullptr) return CompareWithNull(first, 1);
+    if (first == nullptr || second == nullptr) {
+        int32_t result = first != nullptr    ? CompareWithNull(first, 1)
+                         : second != nullptr ? CompareWithNull(second, -1)
+                                             : 0;
+        return Because(trace, result != 0 ? kHeadwordRuleRest : kHeadwordRuleEqual, result);
+    }
 
     const char* a = SkipWhitespace(first);
     const char* b = SkipWhitespace(second);
     Verdicts v = {0, 0, 0, 0, false};
     for (;;) {
-        if (IsEndByte(ByteAt(a)) || IsEndByte(ByteAt(b))) return Finish(a, b, &v);
+        if (IsEndByte(ByteAt(a)) || IsEndByte(ByteAt(b))) return Finish(a, b, &v, trace);
+        const char* pairA = a;
+        const char* pairB = b;
+        Verdicts before = v;
         int32_t decided = Step(&a, &b, &v);
-        if (decided != 0) return decided;
+        NoteStep(trace, &before, &v, pairA, pairB);
+        if (decided != 0) {
+            NotePlace(trace, pairA, pairB);
+            return Because(trace, kHeadwordRuleLetters, decided);
+        }
     }
+}
+
+int32_t CompareHeadwordsExplained(const char* first, const char* second,
+                                  HeadwordExplanation* explanation)
+{
+    if (explanation != nullptr) *explanation = HeadwordExplanation{};
+    int32_t result = PlainScan(first, second, explanation);
+    if (explanation != nullptr) explanation->result = result;
+    return result;
+}
+
+extern "C" int32_t ORLIX_CALL CompareHeadwordsPlain(const char* first, const char* second)
+{
+    return PlainScan(first, second, nullptr);
 }
 
 /*

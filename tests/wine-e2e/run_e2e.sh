@@ -136,5 +136,33 @@ case_idxtool_round_trip() {
   ! grep -q $'\r' dumped.txt || fail "dump wrote CR bytes"
 }
 
+# The Windows idxtool has the editor commands too, with the host's answers.
+case_idxtool_editor_commands() {
+  dir="$ORLIX_WORK/case-$case_name"
+  rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
+  printf 'bank\t1\nBank\t2\n-Bank\t3\nbank@2\t4\nbanks\t5\n' >bank.txt
+  printf -- '-\t1\n-- \t2\n+ -\t3\nx\t4\n' >cyclic.txt
+  idxtool_ok build unsorted.idx bank.txt
+  idxtool_ok merge bank.idx unsorted.idx
+  idxtool_ok build cyclic.idx cyclic.txt
+  idxtool_ok explain -Bank bank
+  [ "$(head -1 idxtool.out)" = $'-32\tcase' ] || fail "explain: $(cat idxtool.out)"
+  idxtool_ok explain 'a\tb' 'a b'
+  [ "$(head -1 idxtool.out)" = $'-23\tletters' ] || fail "explain: $(cat idxtool.out)"
+  idxtool_ok find bank.idx BANK
+  [ "$(cat idxtool.out)" = $'Bank\t2\nbank\t1\nbank@2\t4' ] || fail "find: $(cat idxtool.out)"
+  idxtool find bank.idx bang
+  [ $? = 1 ] || fail "find of a missing headword did not exit 1"
+  idxtool check --lookup cyclic.idx
+  [ $? = 1 ] && grep -q '1 of 4 keys not found by binary search' idxtool.out ||
+    fail "check --lookup: $(cat idxtool.out)"
+  cp bank.idx before.idx
+  idxtool_ok merge --dry-run bank.idx cyclic.idx
+  grep -q 'added:           4 records' idxtool.out || fail "merge --dry-run: $(cat idxtool.out)"
+  cmp -s bank.idx before.idx || fail "merge --dry-run changed the target"
+  idxtool_ok --help
+  grep -q 'check --lookup FILE' idxtool.out || fail "--help: $(cat idxtool.out)"
+}
+
 case_name="$1"
 wine_dispatch "$case_name"

@@ -18,6 +18,7 @@
 #include "orlixdb/file_io.h"
 #include "orlixdb/index_format.h"
 #include "orlixdb/orlixdb.h"
+#include "editor_commands.h"
 #include "record_text.h"
 
 enum { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
@@ -32,6 +33,15 @@ static const char kUsage[] =
     "  check FILE              check format, checksum and headword order\n"
     "  merge TARGET SOURCE...  merge the sources into TARGET, as the utility's\n"
     "                          index job does (missing files count as empty)\n"
+    "  merge --dry-run TARGET SOURCE...\n"
+    "                          say what that merge would do; write nothing\n"
+    "  explain KEY1 KEY2       compare two keys: first line RESULT <TAB> RULE,\n"
+    "                          then which rule decided and why\n"
+    "  find FILE KEY           print the records of FILE whose key differs from\n"
+    "                          KEY only in case and numeric suffix (exit 0 found,\n"
+    "                          1 none, 2 trouble)\n"
+    "  check --lookup FILE     check FILE, then look every key up by binary\n"
+    "                          search as a reader does; name the keys not found\n"
     "  --help                  show this text\n"
     "  --version               show the version\n"
     "\n"
@@ -250,6 +260,20 @@ int main(int argc, char** argv)
         return Build(argv[2], args == 2 && strcmp(argv[3], "-") != 0 ? argv[3] : nullptr);
     if (strcmp(command, "dump") == 0 && args == 1) return Dump(argv[2]);
     if (strcmp(command, "check") == 0 && args == 1) return Check(argv[2]);
+    if (strcmp(command, "explain") == 0 && args == 2) return ExplainCommand(argv[2], argv[3]);
+    if (strcmp(command, "explain") == 0) return Usage("explain takes two keys");
+    if (strcmp(command, "find") == 0 && args == 2) return FindCommand(argv[2], argv[3]);
+    if (strcmp(command, "find") == 0) return Usage("find takes a file and a key");
+    if (strcmp(command, "check") == 0 && args == 2 && strcmp(argv[2], "--lookup") == 0) {
+        /* Lookups are only meaningful in an index that passes the ordinary checks. */
+        int status = Check(argv[3]);
+        return status != kExitOk ? status : CheckLookupCommand(argv[3]);
+    }
+    if (strcmp(command, "merge") == 0 && args >= 2 && strcmp(argv[2], "--dry-run") == 0 &&
+        args - 2 <= kOrlixMaxSources)
+        return MergeDryRunCommand(argv[3], args - 2, argv + 4);
+    if (strcmp(command, "merge") == 0 && args >= 1 && strcmp(argv[2], "--dry-run") == 0)
+        return Usage("wrong number of arguments");
     if (strcmp(command, "merge") == 0 && args >= 1 && args - 1 <= kOrlixMaxSources)
         return Merge(argv[2], args - 1, argv + 3);
     if (strcmp(command, "build") == 0 || strcmp(command, "dump") == 0 ||

@@ -4,7 +4,7 @@
 
 static const char kHex[] = "0123456789ABCDEF";
 
-void FormatRecordLine(const char* key, size_t length, uint32_t reference, std::string* out)
+void FormatKeyText(const char* key, size_t length, std::string* out)
 {
     for (size_t i = 0; i < length; i++) {
         unsigned char c = (unsigned char)key[i];
@@ -21,6 +21,11 @@ void FormatRecordLine(const char* key, size_t length, uint32_t reference, std::s
             out->push_back((char)c);
         }
     }
+}
+
+void FormatRecordLine(const char* key, size_t length, uint32_t reference, std::string* out)
+{
+    FormatKeyText(key, length, out);
     out->push_back('\t');
     out->append(std::to_string(reference));
     out->push_back('\n');
@@ -68,25 +73,43 @@ static const char* ParseReference(const char* text, size_t length, uint32_t* ref
     return nullptr;
 }
 
+/* The key at the start of text[0 .. length), up to a TAB or the end; sets *used. */
+static const char* ParseKey(const char* text, size_t length, std::string* key, size_t* used)
+{
+    key->clear();
+    size_t i = 0;
+    while (i < length && text[i] != '\t') {
+        if (text[i] == '\\') {
+            char byte = 0;
+            size_t escape = 0;
+            const char* problem = ParseEscape(text + i, length - i, &byte, &escape);
+            if (problem != nullptr) return problem;
+            key->push_back(byte);
+            i += escape;
+        } else {
+            if (text[i] == 0) return "a key cannot hold a NUL byte";
+            key->push_back(text[i++]);
+        }
+    }
+    *used = i;
+    return nullptr;
+}
+
+const char* ParseKeyText(const char* text, size_t length, std::string* key)
+{
+    size_t used = 0;
+    const char* problem = ParseKey(text, length, key, &used);
+    if (problem != nullptr) return problem;
+    return used < length ? "a TAB in a key must be written \\t" : nullptr;
+}
+
 const char* ParseRecordLine(const char* line, size_t length, std::string* key,
                             uint32_t* reference)
 {
     if (length > 0 && line[length - 1] == '\r') length--;
-    key->clear();
     size_t i = 0;
-    while (i < length && line[i] != '\t') {
-        if (line[i] == '\\') {
-            char byte = 0;
-            size_t used = 0;
-            const char* problem = ParseEscape(line + i, length - i, &byte, &used);
-            if (problem != nullptr) return problem;
-            key->push_back(byte);
-            i += used;
-        } else {
-            if (line[i] == 0) return "a key cannot hold a NUL byte";
-            key->push_back(line[i++]);
-        }
-    }
+    const char* problem = ParseKey(line, length, key, &i);
+    if (problem != nullptr) return problem;
     if (i == length) return "no TAB between key and reference";
     if (key->empty()) return "empty key";
     if (key->size() > kIndexMaxKey) return "key longer than 1024 bytes";

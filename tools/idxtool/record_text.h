@@ -13,6 +13,16 @@
 
 #include <string>
 
+/* Append the text form of a key, escapes included, to `out`. */
+void FormatKeyText(const char* key, size_t length, std::string* out);
+
+/*
+** Parse a whole key written in the text form, as given on a command line.
+** Returns null on success, else what is wrong with it.  No length limit:
+** keys to compare need not fit an index.
+*/
+const char* ParseKeyText(const char* text, size_t length, std::string* key);
+
 /* Append the text line of one record, LF included, to `out`. */
 void FormatRecordLine(const char* key, size_t length, uint32_t reference, std::string* out);
 

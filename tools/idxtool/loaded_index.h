@@ -1,0 +1,30 @@
+/*
+** An index file read whole, checked and turned into records, for the
+** editor commands.
+*/
+#ifndef IDXTOOL_LOADED_INDEX_H
+#define IDXTOOL_LOADED_INDEX_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "orlixdb/index_format.h"
+
+struct LoadedIndex {
+    std::vector<uint8_t> bytes;
+    std::vector<char> arena;
+    std::vector<IndexRecord> records;
+    bool missing; /* no such file; records is empty */
+};
+
+/*
+** Load `path`.  Returns null on success, else the problem in words.  With
+** missingIsEmpty, a missing file loads as an index of no records, as the
+** index job takes it.
+*/
+const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* index,
+                          std::string* problem);
+
+#endif
