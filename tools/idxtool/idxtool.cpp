@@ -19,6 +19,7 @@
 #include "orlixdb/index_format.h"
 #include "orlixdb/orlixdb.h"
 #include "editor_commands.h"
+#include "loaded_index.h"
 #include "record_text.h"
 
 enum { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
@@ -55,53 +56,12 @@ static int Fail(const char* file, const char* problem)
     return kExitFailure;
 }
 
-/* A file read whole and checked, with its records loaded. */
-struct LoadedIndex {
-    std::vector<uint8_t> bytes;
-    std::vector<char> arena;
-    std::vector<IndexRecord> records;
-};
-
-static const char* FileReadText(enum FileRead read)
-{
-    switch (read) {
-    case kFileMissing: return "no such file";
-    case kFileTooLarge: return "larger than an index may be (2 GiB)";
-    case kFileNoMemory: return "out of memory";
-    default: return "cannot read";
-    }
-}
-
 /* Load `path`; on failure print the problem and return false. */
 static bool LoadIndex(const char* path, LoadedIndex* index)
 {
-    uint8_t* data = nullptr;
-    size_t size = 0;
-    enum FileRead read = FileReadWhole(path, kIndexMaxFile, &data, &size);
-    if (read != kFileReadOk) return Fail(path, FileReadText(read)), false;
-    index->bytes.assign(data, data + size);
-    free(data);
-
-    IndexScan scan;
-    if (IndexCheck(index->bytes.data(), size, &scan) != kIndexFine) {
-        std::string where = std::string(IndexProblemText(scan.problem));
-        if (scan.problem >= kIndexEmptyKey && scan.problem <= kIndexRecordOverrun)
-            where += " (record " + std::to_string(scan.badRecord + 1) + ")";
-        return Fail(path, where.c_str()), false;
-    }
-    index->arena.resize(scan.keyBytes + scan.count + 1);
-    index->records.resize(scan.count);
-    IndexLoad(index->bytes.data(), &scan, index->records.data(), index->arena.data());
-    return true;
-}
-
-/* The problem of a file that is not an intact index, with the record at fault. */
-static std::string ProblemText(int32_t problem, uint32_t badRecord)
-{
-    std::string text = IndexProblemText((enum IndexProblem)problem);
-    if (problem >= kIndexEmptyKey && problem <= kIndexRecordOverrun)
-        text += " (record " + std::to_string(badRecord + 1) + ")";
-    return text;
+    std::string problem;
+    if (LoadIndexFile(path, false, index, &problem) == nullptr) return true;
+    return Fail(path, problem.c_str()), false;
 }
 
 /* "the step" or "the step: the system's reason". */
@@ -207,21 +167,19 @@ static int Merge(const char* target, int count, char** sources)
     int32_t result = OrlixMergeIndexesReporting(target, count, sources, CompareHeadwords,
                                                 kFileLockWaitMs, &report);
     if (result == kOrlixOk) {
-        uint8_t* data = nullptr;
-        size_t size = 0;
-        if (FileReadWhole(target, kIndexMaxFile, &data, &size) == kFileMissing) {
-            printf("%s: ok, nothing to index, no file written\n", target);
-            return kExitOk;
-        }
-        free(data);
         LoadedIndex merged;
-        if (!LoadIndex(target, &merged)) return kExitFailure;
-        printf("%s: ok, %zu records\n", target, merged.records.size());
+        std::string problem;
+        if (LoadIndexFile(target, true, &merged, &problem) != nullptr)
+            return Fail(target, problem.c_str());
+        if (merged.missing)
+            printf("%s: ok, nothing to index, no file written\n", target);
+        else
+            printf("%s: ok, %zu records\n", target, merged.records.size());
         return kExitOk;
     }
     if (report.action != nullptr) {
         bool corrupt = result == kOrlixCorrupt && report.indexProblem != kIndexFine;
-        std::string why = corrupt ? ProblemText(report.indexProblem, report.badRecord)
+        std::string why = corrupt ? IndexProblemWords(report.indexProblem, report.badRecord)
                                   : StatusText(report.action, report.systemError);
         Fail(report.path, why.c_str());
     }

@@ -14,6 +14,14 @@ static const char* FileReadText(enum FileRead read)
     }
 }
 
+std::string IndexProblemWords(int32_t problem, uint32_t badRecord)
+{
+    std::string text = IndexProblemText((enum IndexProblem)problem);
+    if (problem >= kIndexEmptyKey && problem <= kIndexRecordOverrun)
+        text += " (record " + std::to_string(badRecord + 1) + ")";
+    return text;
+}
+
 const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* index,
                           std::string* problem)
 {
@@ -28,9 +36,7 @@ const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* in
 
     IndexScan scan;
     if (IndexCheck(index->bytes.data(), size, &scan) != kIndexFine) {
-        *problem = IndexProblemText(scan.problem);
-        if (scan.problem >= kIndexEmptyKey && scan.problem <= kIndexRecordOverrun)
-            *problem += " (record " + std::to_string(scan.badRecord + 1) + ")";
+        *problem = IndexProblemWords(scan.problem, scan.badRecord);
         return problem->c_str();
     }
     index->arena.resize(scan.keyBytes + scan.count + 1);

@@ -27,4 +27,7 @@ struct LoadedIndex {
 const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* index,
                           std::string* problem);
 
+/* The problem of a file that is not an intact index, with the record at fault. */
+std::string IndexProblemWords(int32_t problem, uint32_t badRecord);
+
 #endif
