@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Every test: host (ASan + UBSan), short fuzz runs, and both Windows
-# builds under Wine.  Installs the Debian packages it needs.
+# Every test: host (ASan + UBSan), short fuzz runs, both Windows builds
+# under Wine, and the release made twice and compared.  Installs the
+# Debian packages it needs.
 # Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
