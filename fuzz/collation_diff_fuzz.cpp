@@ -17,6 +17,7 @@
 
 #include "collation/compare_headwords.h"
 #include "collation/compare_headwords_plain.h"
+#include "key_pairs.h"
 
 enum { kMaxKeys = 16 };
 
@@ -50,24 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static bool registered = false;
     if (!registered) registered = atexit(ReportPairs) == 0;
 
-    char* keys[kMaxKeys + 1];
-    size_t count = 0;
-    size_t start = 0;
-    while (start <= size && count < kMaxKeys) {
-        const uint8_t* nul = (const uint8_t*)memchr(data + start, 0, size - start);
-        size_t length = nul != nullptr ? (size_t)(nul - data) - start : size - start;
-        char* key = (char*)malloc(length + 1);
-        if (key == nullptr) break;
-        memcpy(key, data + start, length);
-        key[length] = 0;
-        keys[count++] = key;
-        start += length + 1;
-    }
-    keys[count] = nullptr;
-
-    for (size_t i = 0; i <= count; i++)
-        for (size_t j = 0; j <= count; j++) CheckPair(keys[i], keys[j]);
-
-    for (size_t i = 0; i < count; i++) free(keys[i]);
+    ForEachKeyPair<kMaxKeys>(data, size, CheckPair);
     return 0;
 }
