@@ -8,10 +8,10 @@ include(GNUInstallDirs)
 
 # COMPONENT:FILE of each program installed, for the test below.
 set(installed)
-foreach(spec indexjob:indexjob tools:idxtool tools:hwsort)
-  string(REPLACE ":" ";" spec ${spec})
-  list(GET spec 0 component)
-  list(GET spec 1 program)
+foreach(entry indexjob:indexjob tools:idxtool tools:hwsort)
+  string(REPLACE ":" ";" entry ${entry})
+  list(GET entry 0 component)
+  list(GET entry 1 program)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     list(APPEND installed

@@ -30,8 +30,8 @@ check() {
 all=$(printf '%s\n' "${@#*:}" | LC_ALL=C sort)
 check all "$all"
 for component in $(printf '%s\n' "${@%%:*}" | LC_ALL=C sort -u); do
-  files=$(for spec in "$@"; do
-            if [ "${spec%%:*}" = "$component" ]; then echo "${spec#*:}"; fi
+  files=$(for entry in "$@"; do
+            if [ "${entry%%:*}" = "$component" ]; then echo "${entry#*:}"; fi
           done | LC_ALL=C sort)
   check "$component" "$files" --component "$component"
 done
