@@ -31,6 +31,7 @@
 #include "collation/compare_headwords.h"
 #include "collation/compare_headwords_plain.h"
 #include "safe_sort/safe_sort.h"
+#include "key_lines.h"
 
 typedef int32_t (*KeyCompare)(const char* a, const char* b);
 
@@ -115,29 +116,10 @@ struct KeySet {
 
 static bool LoadKeys(const std::string& path, KeySet* set)
 {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        perror(path.c_str());
-        return false;
-    }
-    char chunk[1 << 16];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) set->bytes.insert(set->bytes.end(), chunk, chunk + n);
-    bool failed = ferror(f) != 0;
-    fclose(f);
-    if (failed) {
-        perror(path.c_str());
-        return false;
-    }
-    set->bytes.push_back('\n');
-    char* start = set->bytes.data();
-    for (char* p = start; p < set->bytes.data() + set->bytes.size(); p++) {
-        if (*p != '\n') continue;
-        *p = 0;
-        if (p > start) set->shuffled.push_back(start);
-        start = p + 1;
-    }
-    return !set->shuffled.empty();
+    std::vector<const char*> keys;
+    if (!ReadKeyLines(path, &set->bytes, &keys)) return false;
+    set->shuffled.assign(keys.begin(), keys.end());
+    return true;
 }
 
 /* splitmix64: a fixed sequence of random pairs on every machine. */

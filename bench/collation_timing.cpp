@@ -41,6 +41,7 @@
 
 #include "collation/compare_headwords.h"
 #include "collation/compare_headwords_plain.h"
+#include "key_lines.h"
 
 typedef int32_t(ORLIX_CALL* KeyCompare)(const char* a, const char* b);
 
@@ -112,24 +113,7 @@ static double CountSortComparisons(const KeySet* set, KeyCompare compare)
 
 static bool Load(const std::string& path, KeySet* set)
 {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        perror(path.c_str());
-        return false;
-    }
-    char chunk[1 << 16];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) set->bytes.insert(set->bytes.end(), chunk, chunk + n);
-    fclose(f);
-    set->bytes.push_back('\n');
-    size_t start = 0;
-    for (size_t i = 0; i < set->bytes.size(); i++) {
-        if (set->bytes[i] != '\n' && set->bytes[i] != '\r') continue;
-        set->bytes[i] = 0;
-        if (i > start) set->shuffled.push_back(&set->bytes[start]);
-        start = i + 1;
-    }
-    if (set->shuffled.empty()) return false;
+    if (!ReadKeyLines(path, &set->bytes, &set->shuffled)) return false;
 
     std::vector<const char*> sorted = set->shuffled;
     std::stable_sort(sorted.begin(), sorted.end(),
