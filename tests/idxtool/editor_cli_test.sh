@@ -5,21 +5,7 @@
 # Usage: editor_cli_test.sh IDXTOOL
 set -u
 tool="$1"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# expect STATUS TEXT COMMAND...: run idxtool COMMAND, check status and output.
-expect() {
-  local status="$1" text="$2"; shift 2
-  "$tool" "$@" >out.txt 2>&1
-  local got=$?
-  if [ "$got" -ne "$status" ] || ! grep -qF -- "$text" out.txt; then
-    fail "idxtool $* -> $got (want $status, '$text'):"; cat out.txt
-  fi
-}
+source "$(dirname "$0")/cli_checks.sh"
 
 # find_gives INDEX KEY RECORDS: the records (dump lines joined by '|') find prints.
 find_gives() {
@@ -102,5 +88,4 @@ for command in "explain KEY1 KEY2" "find FILE KEY" "check --lookup FILE" "merge 
   expect 0 "$command" --help
 done
 
-[ "$failures" -eq 0 ] && echo "idxtool editor commands: all checks passed"
-exit $((failures > 0))
+finish "idxtool editor commands"

@@ -3,21 +3,7 @@
 # a text its output must contain.  Usage: idxtool_cli_test.sh IDXTOOL
 set -u
 tool="$1"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-failures=0
-
-# expect STATUS TEXT COMMAND...: run idxtool COMMAND, check status and output.
-expect() {
-  local status="$1" text="$2"; shift 2
-  "$tool" "$@" >out.txt 2>&1
-  local got=$?
-  if [ "$got" -ne "$status" ] || ! grep -qF -- "$text" out.txt; then
-    echo "FAIL: idxtool $* -> $got (want $status, '$text'):"; cat out.txt
-    failures=$((failures + 1))
-  fi
-}
+source "$(dirname "$0")/cli_checks.sh"
 
 printf 'banana\t2\napple\t1\nApple\t3\ntab\\there\t4\n\\xE9t\\xE9\t5\n' >a.txt
 printf 'cherry\t9\napple\t1\n' >b.txt
@@ -43,9 +29,9 @@ expect 0 "none.idx: ok, nothing to index" merge none.idx missing.idx
 # The dump is the text form: it builds the same file again.
 "$tool" dump a.idx >dump.txt
 "$tool" build again.idx dump.txt >/dev/null
-cmp -s a.idx again.idx || { echo "FAIL: dump does not round-trip"; failures=$((failures + 1)); }
+cmp -s a.idx again.idx || fail "dump does not round-trip"
 printf 'Apple\t3\napple\t1\nbanana\t2\ncherry\t9\n\\xE9t\\xE9\t5\ntab\\there\t4\n' >want.txt
-cmp -s dump.txt want.txt || { echo "FAIL: merged dump:"; cat dump.txt; failures=$((failures + 1)); }
+cmp -s dump.txt want.txt || { fail "merged dump:"; cat dump.txt; }
 
 # A flipped bit in a.idx is reported, and merge leaves a.idx as it was.
 cp a.idx flipped.idx
@@ -53,8 +39,7 @@ printf '\x00' | dd of=flipped.idx bs=1 seek=20 conv=notrunc status=none
 cp flipped.idx before.idx
 expect 1 "flipped.idx: checksum mismatch" check flipped.idx
 expect 1 "flipped.idx: checksum mismatch" merge flipped.idx b.idx
-cmp -s flipped.idx before.idx || { echo "FAIL: damaged target changed"; failures=$((failures + 1)); }
-ls ./*.orlixdb-tmp.* >/dev/null 2>&1 && { echo "FAIL: temporary left"; failures=$((failures + 1)); }
+cmp -s flipped.idx before.idx || fail "damaged target changed"
+ls ./*.orlixdb-tmp.* >/dev/null 2>&1 && fail "temporary left"
 
-[ "$failures" -eq 0 ] && echo "idxtool: all checks passed"
-exit $((failures > 0))
+finish idxtool
