@@ -1,7 +1,7 @@
 /*
 ** idxtool's commands for dictionary editors: why two keys sort as they do,
 ** every record of a headword, whether a reader's binary search reaches
-** every key, and what a merge would do.  Each prints its report on stdout,
+** every key, merging, and what a merge would do.  Each prints its report on stdout,
 ** its problems on stderr, and returns the process's exit status.
 */
 #ifndef IDXTOOL_EDITOR_COMMANDS_H
@@ -87,6 +87,12 @@ bool PlanMerge(const char* target, int count, char* const* sources, MergePlan* p
                std::string* problem, const char** failed);
 
 /* idxtool merge --dry-run TARGET SOURCE...: 0, or 1 when an input is unusable. */
-int MergeDryRunCommand(const char* target, int count, char* const* sources);
+int MergeDryRunCommand(const char* target, int count, char** sources);
+
+/*
+** idxtool merge TARGET SOURCE...: the library's index job.  0, or 1 when
+** the job failed.  quiet drops the success line; problems go to stderr.
+*/
+int MergeCommand(const char* target, int count, char** sources, bool quiet);
 
 #endif

@@ -157,38 +157,6 @@ static int Check(const char* path)
     return kExitOk;
 }
 
-/*
-** The job reports the file it failed on, the step and the system's
-** reason; nothing is read again to explain a failure.
-*/
-static int Merge(const char* target, int count, char** sources)
-{
-    OrlixMergeReport report;
-    int32_t result = OrlixMergeIndexesReporting(target, count, sources, CompareHeadwords,
-                                                kFileLockWaitMs, &report);
-    if (result == kOrlixOk) {
-        LoadedIndex merged;
-        std::string problem;
-        if (LoadIndexFile(target, true, &merged, &problem) != nullptr)
-            return Fail(target, problem.c_str());
-        if (merged.missing)
-            printf("%s: ok, nothing to index, no file written\n", target);
-        else
-            printf("%s: ok, %zu records\n", target, merged.records.size());
-        return kExitOk;
-    }
-    if (report.action != nullptr) {
-        bool corrupt = result == kOrlixCorrupt && report.indexProblem != kIndexFine;
-        std::string why = corrupt ? IndexProblemWords(report.indexProblem, report.badRecord)
-                                  : StatusText(report.action, report.systemError);
-        Fail(report.path, why.c_str());
-    }
-    fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s %s\n", target,
-            OrlixResultText(result), (int)result, target,
-            report.targetReplaced ? "holds the merged index" : "is unchanged");
-    return kExitFailure;
-}
-
 static int Usage(const char* problem)
 {
     fprintf(stderr, "idxtool: %s\n%s", problem, kUsage);
@@ -233,7 +201,7 @@ int main(int argc, char** argv)
     if (strcmp(command, "merge") == 0 && args >= 1 && strcmp(argv[2], "--dry-run") == 0)
         return Usage("wrong number of arguments");
     if (strcmp(command, "merge") == 0 && args >= 1 && args - 1 <= kOrlixMaxSources)
-        return Merge(argv[2], args - 1, argv + 3);
+        return MergeCommand(argv[2], args - 1, argv + 3, false);
     if (strcmp(command, "build") == 0 || strcmp(command, "dump") == 0 ||
         strcmp(command, "check") == 0 || strcmp(command, "merge") == 0)
         return Usage("wrong number of arguments");

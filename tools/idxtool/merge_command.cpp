@@ -1,6 +1,7 @@
 /*
-** idxtool merge --dry-run: what the index job would do, with nothing
-** written.  The inputs are read and checked as the job reads them, the
+** idxtool merge and merge --dry-run, side by side.  The merge is the
+** library's index job; the dry run says what that job would do, with
+** nothing written.  The inputs are read and checked as the job reads them, the
 ** records kept and ordered as the job keeps and orders them (first
 ** occurrence of each distinct key and reference, target first; the same
 ** stable sort under the same collation), and the image that would be
@@ -12,6 +13,8 @@
 #include <unordered_set>
 
 #include "collation/compare_headwords.h"
+#include "orlixdb/file_io.h"
+#include "orlixdb/orlixdb.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "safe_sort/safe_sort.h"
@@ -66,7 +69,7 @@ bool PlanMerge(const char* target, int count, char* const* sources, MergePlan* p
     return true;
 }
 
-int MergeDryRunCommand(const char* target, int count, char* const* sources)
+int MergeDryRunCommand(const char* target, int count, char** sources)
 {
     MergePlan plan;
     std::string problem;
@@ -92,4 +95,50 @@ int MergeDryRunCommand(const char* target, int count, char* const* sources)
     else
         printf("  %s would be %s\n", target, plan.targetExists ? "rewritten" : "created");
     return fflush(stdout) == 0 ? 0 : 1;
+}
+
+static int Fail(const char* file, const std::string& problem)
+{
+    fprintf(stderr, "idxtool: %s: %s\n", file, problem.c_str());
+    return 1;
+}
+
+/* "the step" or "the step: the system's reason". */
+static std::string StatusText(const char* action, int error)
+{
+    std::string text = action != nullptr ? action : "failed";
+    if (error == 0) return text;
+    char reason[256];
+    return text + ": " + FileErrorText(error, reason, sizeof reason);
+}
+
+/*
+** The job reports the file it failed on, the step and the system's
+** reason; nothing is read again to explain a failure.
+*/
+int MergeCommand(const char* target, int count, char** sources, bool quiet)
+{
+    OrlixMergeReport report;
+    int32_t result = OrlixMergeIndexesReporting(target, count, sources, CompareHeadwords,
+                                                kFileLockWaitMs, &report);
+    if (result == kOrlixOk) {
+        LoadedIndex merged;
+        std::string problem;
+        if (LoadIndexFile(target, true, &merged, &problem) != nullptr) return Fail(target, problem);
+        if (quiet) return 0;
+        if (merged.missing)
+            printf("%s: ok, nothing to index, no file written\n", target);
+        else
+            printf("%s: ok, %zu records\n", target, merged.records.size());
+        return 0;
+    }
+    if (report.action != nullptr) {
+        bool corrupt = result == kOrlixCorrupt && report.indexProblem != kIndexFine;
+        Fail(report.path, corrupt ? IndexProblemWords(report.indexProblem, report.badRecord)
+                                  : StatusText(report.action, report.systemError));
+    }
+    fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s %s\n", target,
+            OrlixResultText(result), (int)result, target,
+            report.targetReplaced ? "holds the merged index" : "is unchanged");
+    return 1;
 }
