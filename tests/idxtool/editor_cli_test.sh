@@ -52,6 +52,7 @@ find_gives bank.idx -bank  $'-Bank\t12|-bank\t8'
 find_gives bank.idx 'bank\x202' $'bank 2\t10'
 find_gives bank.idx bankx  ''
 expect 1 "no record of 'bankx'"       find bank.idx bankx
+expect 1 "unsorted.idx: not in headword order at record 2; see idxtool check" find unsorted.idx bank
 expect 2 "missing.idx: no such file"  find missing.idx bank
 expect 2 "junk.idx: not an index file" find junk.idx bank
 expect 2 "unknown escape"             find bank.idx 'b\q'

@@ -80,6 +80,11 @@ int FindCommand(const char* path, const char* keyText)
         fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
         return 2;
     }
+    problem = OrderProblem(index);
+    if (!problem.empty()) {
+        fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
+        return 1;
+    }
     size_t probes = 0;
     std::vector<size_t> found = FindHeadword(index.records, key, &probes);
     std::string text;
