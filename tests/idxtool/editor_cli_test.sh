@@ -46,8 +46,8 @@ expect 2 "explain takes two keys"     explain onlyone
 expect 2 "explain takes two keys"     explain a b c
 
 # find: every record differing only in case and suffix, in index order.
-find_gives bank.idx bank   $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1| bank\t6|bank@\t7|bank@1\t4'
-find_gives bank.idx BANK@9 $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1| bank\t6|bank@\t7|bank@1\t4'
+find_gives bank.idx bank   $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1|\\x20bank\t6|bank@\t7|bank@1\t4'
+find_gives bank.idx BANK@9 $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1|\\x20bank\t6|bank@\t7|bank@1\t4'
 find_gives bank.idx -bank  $'-Bank\t12|-bank\t8'
 find_gives bank.idx 'bank\x202' $'bank 2\t10'
 find_gives bank.idx bankx  ''
