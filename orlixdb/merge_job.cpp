@@ -33,6 +33,10 @@ struct Merge {
     const void** items;
     struct HashSlot* slots;
     uint8_t* image;
+    size_t imageSize;
+    size_t recordCount;
+    bool unchanged;                /* the image is what the target holds */
+    struct OrlixMergeInput* tally; /* the caller's, or null */
 };
 
 static void ReleaseMerge(struct Merge* m)
@@ -141,6 +145,21 @@ static size_t KeepFirstOccurrences(struct Merge* m, size_t total, size_t tableSi
     return unique;
 }
 
+/*
+** Count what each input kept: m->items[0 .. unique) are in input order,
+** and input n's records follow those of the inputs before it.
+*/
+static void TallyKept(struct Merge* m, size_t unique)
+{
+    size_t k = 0, end = 0;
+    for (size_t n = 0; n < m->inputCount; n++) {
+        size_t first = k;
+        end += m->inputs[n].scan.count;
+        while (k < unique && (const struct IndexRecord*)m->items[k] < m->records + end) k++;
+        m->tally[n].kept = (uint32_t)(k - first);
+    }
+}
+
 static int32_t CompareRecordKeys(const void* a, const void* b, void* context)
 {
     OrlixKeyCompare compare = *(const OrlixKeyCompare*)context;
@@ -160,8 +179,7 @@ static size_t TableSizeFor(size_t count)
 ** arena in the stable order (target, then sources in list order), drop
 ** repeats, sort, and leave the new file image in m->image.
 */
-static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare, size_t* imageSize,
-                          size_t* recordCount)
+static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare)
 {
     uint64_t total = 0, arenaBytes = 0;
     for (size_t n = 0; n < m->inputCount; n++) {
@@ -195,6 +213,7 @@ static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare, size_t* imag
     }
 
     size_t unique = KeepFirstOccurrences(m, loaded, tableSize);
+    if (m->tally != nullptr) TallyKept(m, unique);
     /*
     ** The table, done with, is the sort's scratch: at least two slots per
     ** record hold a pointer per record, and its pages are already mapped,
@@ -213,8 +232,8 @@ static int32_t BuildImage(struct Merge* m, OrlixKeyCompare compare, size_t* imag
     if (m->image == nullptr) return kOrlixNoMemory;
     AdviseLargeBlock(m->image, (size_t)size);
     IndexWriteImage(m->image, sorted, unique);
-    *imageSize = (size_t)size;
-    *recordCount = unique;
+    m->imageSize = (size_t)size;
+    m->recordCount = unique;
     return kOrlixOk;
 }
 
@@ -242,60 +261,112 @@ static void Note(struct OrlixMergeReport* report, int32_t input, const struct Fi
 }
 
 /*
+** Read and check every input, then build the merged image in m: the one
+** place a merge's result is made, for the job and for a dry run.  Nothing
+** is written.  readTarget is the file read for the target; `target` is
+** its name for the report.  m->unchanged tells the job to leave the
+** target alone: the image equals it byte for byte (so a second run with
+** the same sources leaves the file, its time included, untouched), or
+** there is nothing at all to index and no target (so no file appears).
+*/
+static int32_t BuildMerged(struct Merge* m, const char* readTarget, const char* target,
+                           int32_t count, const char* const* sources, OrlixKeyCompare compare,
+                           struct OrlixMergeReport* report)
+{
+    m->inputCount = (size_t)count + 1;
+    m->inputs = (struct Input*)calloc(m->inputCount, sizeof *m->inputs);
+    int32_t result = m->inputs != nullptr ? kOrlixOk : kOrlixNoMemory;
+    struct FileStatus status = {nullptr, nullptr, 0};
+    for (size_t n = 0; result == kOrlixOk && n < m->inputCount; n++) {
+        const char* path = n == 0 ? readTarget : sources[n - 1];
+        result = ReadInput(path, &m->inputs[n], &status);
+        if (result == kOrlixOk && m->tally != nullptr) {
+            m->tally[n].missing = m->inputs[n].data == nullptr;
+            m->tally[n].records = m->inputs[n].scan.count;
+        }
+        if (result == kOrlixOk) continue;
+        Note(report, (int32_t)n, &status, n == 0 ? target : path);
+        report->indexProblem = m->inputs[n].scan.problem;
+        report->badRecord = m->inputs[n].scan.badRecord;
+    }
+    if (result == kOrlixOk) result = BuildImage(m, compare);
+    if (result == kOrlixOk) {
+        const struct Input* old = &m->inputs[0];
+        m->unchanged = old->data != nullptr ? old->size == m->imageSize &&
+                                                  memcmp(old->data, m->image, m->imageSize) == 0
+                                            : m->recordCount == 0;
+    }
+    return result;
+}
+
+/*
 ** The job in three stages, nothing written until the last: read and check
-** every input, build the new image in memory, then replace the target.
-** Writing is skipped when the image equals the target byte for byte, so a
-** second run with the same sources leaves the file, its time included,
-** untouched; and a run that finds nothing at all creates no file.  The
-** caller holds the job, so no other job reads or replaces the target
-** meanwhile.
+** every input, build the new image in memory, then replace the target
+** unless the image leaves it as it is.  The caller holds the job, so no
+** other job reads or replaces the target meanwhile.
 */
 static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t count,
                          const char* const* sources, OrlixKeyCompare compare,
-                         struct OrlixMergeReport* report)
+                         struct OrlixMergeReport* report, struct OrlixMergeInput* inputs)
 {
     struct Merge m;
     memset(&m, 0, sizeof m);
-    m.inputCount = (size_t)count + 1;
-    m.inputs = (struct Input*)calloc(m.inputCount, sizeof *m.inputs);
-    int32_t result = m.inputs != nullptr ? kOrlixOk : kOrlixNoMemory;
+    m.tally = inputs;
+    int32_t result = BuildMerged(&m, job->target, target, count, sources, compare, report);
     struct FileStatus status = {nullptr, nullptr, 0};
-    for (size_t n = 0; result == kOrlixOk && n < m.inputCount; n++) {
-        const char* path = n == 0 ? job->target : sources[n - 1];
-        result = ReadInput(path, &m.inputs[n], &status);
-        if (result == kOrlixOk) continue;
-        Note(report, (int32_t)n, &status, n == 0 ? target : path);
-        report->indexProblem = m.inputs[n].scan.problem;
-        report->badRecord = m.inputs[n].scan.badRecord;
-    }
-
-    size_t imageSize = 0, records = 0;
-    if (result == kOrlixOk) result = BuildImage(&m, compare, &imageSize, &records);
-
-    if (result == kOrlixOk) {
-        const struct Input* old = &m.inputs[0];
-        bool unchanged = old->data != nullptr ? old->size == imageSize &&
-                                                    memcmp(old->data, m.image, imageSize) == 0
-                                              : records == 0;
-        if (!unchanged && !FileJobReplace(job, m.image, imageSize, &status)) {
-            result = kOrlixWriteFailed;
-            Note(report, -1, &status, status.path == job->target ? target : status.path);
-            report->targetReplaced = status.action == kFileDirectoryNotFlushed;
-        }
+    if (result == kOrlixOk && !m.unchanged &&
+        !FileJobReplace(job, m.image, m.imageSize, &status)) {
+        result = kOrlixWriteFailed;
+        Note(report, -1, &status, status.path == job->target ? target : status.path);
+        report->targetReplaced = status.action == kFileDirectoryNotFlushed;
     }
     ReleaseMerge(&m);
     return result;
 }
 
-int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
-                                   OrlixKeyCompare compare, uint32_t lockWaitMs,
-                                   struct OrlixMergeReport* report)
+/* The caller's report (or `unused`) cleared, as every call begins. */
+static struct OrlixMergeReport* StartReport(struct OrlixMergeReport* report,
+                                            struct OrlixMergeReport* unused)
 {
-    struct OrlixMergeReport unused;
-    if (report == nullptr) report = &unused;
+    if (report == nullptr) report = unused;
     memset(report, 0, sizeof *report);
     report->input = -1;
+    return report;
+}
+
+int32_t OrlixBuildMergedImage(const char* target, int32_t count, const char* const* sources,
+                              OrlixKeyCompare compare, struct OrlixMergedImage* merged,
+                              struct OrlixMergeInput* inputs, struct OrlixMergeReport* report)
+{
+    struct OrlixMergeReport unused;
+    report = StartReport(report, &unused);
+    if (merged != nullptr) memset(merged, 0, sizeof *merged);
+    if (merged == nullptr || !ValidCall(target, count, sources, compare)) return kOrlixBadCall;
+    if (inputs != nullptr) memset(inputs, 0, ((size_t)count + 1) * sizeof *inputs);
+
+    struct Merge m;
+    memset(&m, 0, sizeof m);
+    m.tally = inputs;
+    int32_t result = BuildMerged(&m, target, target, count, sources, compare, report);
+    if (result == kOrlixOk) {
+        merged->bytes = m.image;
+        merged->size = m.imageSize;
+        merged->records = (uint32_t)m.recordCount;
+        merged->unchanged = m.unchanged;
+        m.image = nullptr;
+    }
+    ReleaseMerge(&m);
+    return result;
+}
+
+int32_t OrlixMergeIndexesCounting(const char* target, int32_t count, const char* const* sources,
+                                  OrlixKeyCompare compare, uint32_t lockWaitMs,
+                                  struct OrlixMergeReport* report, struct OrlixMergeInput* inputs)
+{
+    struct OrlixMergeReport unused;
+    report = StartReport(report, &unused);
     if (!ValidCall(target, count, sources, compare)) return kOrlixBadCall;
+    if (inputs != nullptr) memset(inputs, 0, ((size_t)count + 1) * sizeof *inputs);
 
     struct FileJob job;
     struct FileStatus status = {nullptr, nullptr, 0};
@@ -304,9 +375,16 @@ int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char
         Note(report, -1, &status, target);
         return start == kFileJobBusy ? kOrlixLockTimeout : kOrlixWriteFailed;
     }
-    int32_t result = MergeHeld(&job, target, count, sources, compare, report);
+    int32_t result = MergeHeld(&job, target, count, sources, compare, report, inputs);
     FileJobEnd(&job);
     return result;
+}
+
+int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
+                                   OrlixKeyCompare compare, uint32_t lockWaitMs,
+                                   struct OrlixMergeReport* report)
+{
+    return OrlixMergeIndexesCounting(target, count, sources, compare, lockWaitMs, report, nullptr);
 }
 
 int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,

@@ -9,6 +9,7 @@
 #ifndef ORLIXDB_ORLIXDB_H
 #define ORLIXDB_ORLIXDB_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "contract/orlixdb_export12.h"
@@ -75,6 +76,46 @@ struct OrlixMergeReport {
 int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
                                    OrlixKeyCompare compare, uint32_t lockWaitMs,
                                    struct OrlixMergeReport* report);
+
+/*
+** What a merge made of one input: the target (input 0) or sources[n - 1]
+** (input n).  records counts the file's records; kept those the merged
+** index keeps, each a (key, reference) no earlier input or record held.
+*/
+struct OrlixMergeInput {
+    bool missing;     /* no such file: counted as an empty index */
+    uint32_t records;
+    uint32_t kept;
+};
+
+/* The merged index, built in memory: the very bytes the job writes. */
+struct OrlixMergedImage {
+    uint8_t* bytes;   /* free() it */
+    size_t size;
+    uint32_t records;
+    bool unchanged;   /* the job writes nothing: these are the target's bytes,
+                         or nothing is indexed and there is no target */
+};
+
+/*
+** Build what a merge of target and sources would write, reading them as
+** the job does and writing nothing; the job itself builds its image here.
+** inputs (when not null) has count + 1 entries, target first, and is
+** filled as far as the inputs were read, also on failure.  On failure
+** *merged holds nothing and *report (when not null) says what failed.
+*/
+int32_t OrlixBuildMergedImage(const char* target, int32_t count, const char* const* sources,
+                              OrlixKeyCompare compare, struct OrlixMergedImage* merged,
+                              struct OrlixMergeInput* inputs, struct OrlixMergeReport* report);
+
+/*
+** OrlixMergeIndexesReporting that also fills inputs (when not null; count
+** + 1 entries, target first) as OrlixBuildMergedImage does, so a tool can
+** name the sources that were missing and say what the job kept.
+*/
+int32_t OrlixMergeIndexesCounting(const char* target, int32_t count, const char* const* sources,
+                                  OrlixKeyCompare compare, uint32_t lockWaitMs,
+                                  struct OrlixMergeReport* report, struct OrlixMergeInput* inputs);
 
 /* Text for a result code, for messages. */
 const char* OrlixResultText(int32_t result);

@@ -71,9 +71,12 @@ expect 0 "added:           1 records"  merge --dry-run a.idx b.idx
 expect 0 "already present: 1 records"  merge --dry-run a.idx b.idx
 expect 0 "result:          3 records"  merge --dry-run a.idx b.idx
 expect 0 "a.idx would be rewritten"    merge --dry-run a.idx b.idx missing.idx
+expect 0 "missing.idx: no such file, counted as empty" merge --dry-run a.idx b.idx missing.idx
+expect 1 "gone.idx: no such file, counted as empty" merge --dry-run a.idx gone.idx junk.idx
 cmp -s a.idx before.idx || fail "merge --dry-run changed the target"
 expect 0 "a.idx would stay as it is"   merge --dry-run a.idx a.idx
 expect 0 "new.idx would be created"    merge --dry-run new.idx a.idx
+grep -q "counted as empty" out.txt && fail "a missing target was named as a missing source"
 [ -e new.idx ] && fail "merge --dry-run created the target"
 expect 0 "no file would be written"    merge --dry-run none.idx missing.idx
 expect 1 "junk.idx: not an index file (wrong magic); a merge would stop here" merge --dry-run a.idx b.idx junk.idx

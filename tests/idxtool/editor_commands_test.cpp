@@ -389,7 +389,7 @@ TEST(MergeDryRun, PredictsTheMerge)
 
         MergePlan plan;
         std::string problem;
-        const char* failed = nullptr;
+        std::string failed;
         ASSERT_TRUE(PlanMerge(target.c_str(), (int)sources.size(), sources.data(), &plan,
                               &problem, &failed))
             << c.what << ": " << problem;
@@ -431,9 +431,9 @@ TEST(MergeDryRun, NamesTheInputAMergeWouldStopAt)
     std::vector<char*> sources = {&good[0], &missing[0], &junk[0]};
     MergePlan plan;
     std::string problem;
-    const char* failed = nullptr;
+    std::string failed;
     EXPECT_FALSE(PlanMerge(target.c_str(), 3, sources.data(), &plan, &problem, &failed));
-    EXPECT_STREQ(failed, junk.c_str());
+    EXPECT_EQ(failed, junk);
     EXPECT_NE(problem.find("magic"), std::string::npos) << problem;
     EXPECT_NE(access(target.c_str(), F_OK), 0) << "the dry run created the target";
 }

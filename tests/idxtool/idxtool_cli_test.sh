@@ -22,6 +22,7 @@ expect 1 "missing.txt: cannot open" build c.idx missing.txt
 expect 1 "missing.idx: no such file" dump missing.idx
 expect 1 "junk.idx: not an index file (wrong magic)" check junk.idx
 expect 0 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
+expect 0 "missing.idx: no such file, counted as empty" merge a.idx missing.idx b.idx
 expect 0 "a.idx: ok, 6 records in order" check a.idx
 expect 1 "junk.idx: not an index file (wrong magic)" merge a.idx b.idx junk.idx
 expect 0 "none.idx: ok, nothing to index" merge none.idx missing.idx

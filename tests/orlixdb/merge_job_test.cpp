@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include "collation/compare_headwords.h"
@@ -32,6 +33,33 @@ struct Job {
         std::vector<const char*> list;
         for (const std::string& s : sources) list.push_back(s.c_str());
         return OrlixMergeIndexes(target.c_str(), (int32_t)list.size(), list.data(), compare);
+    }
+    std::vector<const char*> List() const
+    {
+        std::vector<const char*> list;
+        for (const std::string& s : sources) list.push_back(s.c_str());
+        return list;
+    }
+    /* What the library would write, with what it found of each input; nothing written. */
+    int32_t Plan(std::vector<uint8_t>* image, bool* unchanged, std::vector<OrlixMergeInput>* inputs)
+    {
+        std::vector<const char*> list = List();
+        inputs->assign(list.size() + 1, OrlixMergeInput{true, 99, 99});
+        OrlixMergedImage merged;
+        int32_t result = OrlixBuildMergedImage(target.c_str(), (int32_t)list.size(), list.data(),
+                                               CompareHeadwords, &merged, inputs->data(), nullptr);
+        image->assign(merged.bytes, merged.bytes + merged.size);
+        *unchanged = merged.unchanged;
+        free(merged.bytes);
+        return result;
+    }
+    /* The job, with what it found of each input. */
+    int32_t RunCounting(std::vector<OrlixMergeInput>* inputs)
+    {
+        std::vector<const char*> list = List();
+        inputs->assign(list.size() + 1, OrlixMergeInput{true, 99, 99});
+        return OrlixMergeIndexesCounting(target.c_str(), (int32_t)list.size(), list.data(),
+                                         CompareHeadwords, 1000, nullptr, inputs->data());
     }
 };
 
@@ -63,8 +91,15 @@ TEST(MergeIndexes, OrderStabilityAndDuplicates)
         Job job;
         if (!c.target.empty()) WriteBytes(job.target, IndexBytes(c.target));
         for (const Recs& s : c.sources) job.Source(s);
+        std::vector<uint8_t> image, before = ReadBytes(job.target);
+        std::vector<OrlixMergeInput> inputs;
+        bool unchanged = false;
+        ASSERT_EQ(job.Plan(&image, &unchanged, &inputs), kOrlixOk) << c.what;
+        EXPECT_EQ(ReadBytes(job.target), before) << c.what << ": building the image wrote";
         EXPECT_EQ(job.Run(), kOrlixOk) << c.what;
         EXPECT_EQ(ReadRecords(job.target), c.expected) << c.what;
+        EXPECT_EQ(ReadBytes(job.target), image) << c.what << ": the job wrote another image";
+        EXPECT_EQ(unchanged, ReadBytes(job.target) == before) << c.what;
     }
 }
 
@@ -80,6 +115,64 @@ TEST(MergeIndexes, MissingFilesCountAsEmpty)
     some.Source({{"b", 1}, {"a", 2}});
     EXPECT_EQ(some.Run(), kOrlixOk);
     EXPECT_EQ(ReadRecords(some.target), (Recs{{"a", 2}, {"b", 1}}));
+}
+
+/* What each input held and kept, target first; the same from the image and from the job. */
+struct Tally {
+    bool missing;
+    uint32_t records, kept;
+    bool operator==(const OrlixMergeInput& in) const
+    {
+        return missing == in.missing && records == in.records && kept == in.kept;
+    }
+};
+
+struct TallyCase {
+    const char* what;
+    std::vector<std::optional<Recs>> inputs; /* target first; nullopt: no such file */
+    int junk;                                /* the input that is no index, or -1 */
+    int32_t result;
+    std::vector<Tally> expected;
+};
+
+TEST(MergeIndexes, InputsSayWhatEachHeldAndKept)
+{
+    const Recs ab = {{"a", 1}, {"b", 2}};
+    const std::vector<uint8_t> junk = {'j', 'u', 'n', 'k'};
+    const std::vector<TallyCase> table = {
+        {"new target", {std::nullopt, ab}, -1, kOrlixOk, {{true, 0, 0}, {false, 2, 2}}},
+        {"nothing at all", {std::nullopt, std::nullopt}, -1, kOrlixOk, {{true, 0, 0}, {true, 0, 0}}},
+        {"missing source between",
+         {ab, Recs{{"b", 2}, {"c", 3}}, std::nullopt, Recs{{"c", 3}, {"a", 9}}},
+         -1,
+         kOrlixOk,
+         {{false, 2, 2}, {false, 2, 1}, {true, 0, 0}, {false, 2, 1}}},
+        {"repeats in the target", {Recs{{"a", 1}, {"a", 1}}, ab}, -1, kOrlixOk,
+         {{false, 2, 1}, {false, 2, 1}}},
+        {"empty target", {Recs{}, std::nullopt}, -1, kOrlixOk, {{false, 0, 0}, {true, 0, 0}}},
+        {"stops at a damaged source",
+         {std::nullopt, ab, std::nullopt, Recs{}, ab},
+         3,
+         kOrlixCorrupt,
+         {{true, 0, 0}, {false, 2, 0}, {true, 0, 0}, {false, 0, 0}, {false, 0, 0}}},
+    };
+    for (const TallyCase& c : table) {
+        Job job;
+        for (size_t n = 0; n < c.inputs.size(); n++) {
+            std::string path = n == 0 ? job.target : job.dir.Path("s" + std::to_string(n));
+            if (n > 0) job.sources.push_back(path);
+            if (c.inputs[n]) WriteBytes(path, (int)n == c.junk ? junk : IndexBytes(*c.inputs[n]));
+        }
+        std::vector<uint8_t> image;
+        bool unchanged = false;
+        std::vector<OrlixMergeInput> planned, counted;
+        EXPECT_EQ(job.Plan(&image, &unchanged, &planned), c.result) << c.what;
+        EXPECT_EQ(job.RunCounting(&counted), c.result) << c.what;
+        for (size_t n = 0; n < c.expected.size(); n++) {
+            EXPECT_TRUE(c.expected[n] == planned[n]) << c.what << ": image, input " << n;
+            EXPECT_TRUE(c.expected[n] == counted[n]) << c.what << ": job, input " << n;
+        }
+    }
 }
 
 /* The second run finds every record already there and writes nothing. */

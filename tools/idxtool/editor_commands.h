@@ -1,7 +1,7 @@
 /*
 ** idxtool's commands for dictionary editors: why two keys sort as they do,
 ** every record of a headword, whether a reader's binary search reaches
-** every key, and what a merge would do.  Each prints its report on stdout,
+** every key, merging, and what a merge would do.  Each prints its report on stdout,
 ** its problems on stderr, and returns the process's exit status.
 */
 #ifndef IDXTOOL_EDITOR_COMMANDS_H
@@ -69,24 +69,34 @@ int CheckLookupCommand(const char* path);
 /* What a merge of sources into a target would do. */
 struct MergePlan {
     size_t targetRecords;  /* records in the target as it is (0 when missing) */
+    size_t targetKept;     /* of those, the records the merge keeps */
     size_t sourceRecords;  /* records in all sources */
     size_t added;          /* records the target does not hold yet */
     size_t alreadyPresent; /* source records dropped as repeats */
     size_t resultRecords;  /* records of the merged index */
     bool targetExists;
     bool changes;          /* the target file would be written */
+    std::vector<const char*> missingSources; /* no such file: counted as empty */
 };
 
 /*
-** Work out the merge of target and sources as the index job does it, and
-** write nothing.  Returns false with *problem and *failed (the file at
-** fault) when the job would stop: an input it cannot read or that is not
-** an intact index, or a result too large.
+** Ask the library what the merge of target and sources would do, with
+** nothing written: the image the job would write, and what it kept of each
+** input.  Returns false with *problem and *failed (the file at fault) when
+** the job would stop: an input it cannot read or that is not an intact
+** index, or a result too large.  plan->missingSources is filled either way,
+** as far as the inputs were read.
 */
-bool PlanMerge(const char* target, int count, char* const* sources, MergePlan* plan,
-               std::string* problem, const char** failed);
+bool PlanMerge(const char* target, int count, char** sources, MergePlan* plan,
+               std::string* problem, std::string* failed);
 
 /* idxtool merge --dry-run TARGET SOURCE...: 0, or 1 when an input is unusable. */
-int MergeDryRunCommand(const char* target, int count, char* const* sources);
+int MergeDryRunCommand(const char* target, int count, char** sources);
+
+/*
+** idxtool merge TARGET SOURCE...: the library's index job.  0, or 1 when
+** the job failed.  quiet drops the success line; problems go to stderr.
+*/
+int MergeCommand(const char* target, int count, char** sources, bool quiet);
 
 #endif

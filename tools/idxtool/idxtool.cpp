@@ -174,38 +174,6 @@ static int Check(const char* path)
     return ToolFinishOutput(kTool);
 }
 
-/*
-** The job reports the file it failed on, the step and the system's
-** reason; nothing is read again to explain a failure.
-*/
-static int Merge(const char* target, int count, char** sources)
-{
-    OrlixMergeReport report;
-    int32_t result = OrlixMergeIndexesReporting(target, count, sources, CompareHeadwords,
-                                                kFileLockWaitMs, &report);
-    if (result == kOrlixOk) {
-        LoadedIndex merged;
-        std::string problem;
-        if (LoadIndexFile(target, true, &merged, &problem) != nullptr)
-            return Fail(target, problem.c_str());
-        if (merged.missing)
-            printf("%s: ok, nothing to index, no file written\n", target);
-        else
-            printf("%s: ok, %zu records\n", target, merged.records.size());
-        return kExitOk;
-    }
-    if (report.action != nullptr) {
-        bool corrupt = result == kOrlixCorrupt && report.indexProblem != kIndexFine;
-        std::string why = corrupt ? IndexProblemWords(report.indexProblem, report.badRecord)
-                                  : StatusText(report.action, report.systemError);
-        Fail(report.path, why.c_str());
-    }
-    fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s %s\n", target,
-            OrlixResultText(result), (int)result, target,
-            report.targetReplaced ? "holds the merged index" : "is unchanged");
-    return kExitFailure;
-}
-
 static const ToolOption kBuildOptions[] = {
     {'q', "quiet", false, "  -q, --quiet       print nothing on success\n"},
     {0, "keep-order", false, "      --keep-order  store the records in the order given (for test files)\n"},
@@ -321,7 +289,7 @@ static int Run(const ToolCommand* command, const ToolArguments* args)
     case kMerge:
         if (option("dry-run"))
             return MergeDryRunCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1);
-        return Merge(op[0], (int)op.size() - 1, (char**)op.data() + 1);
+        return MergeCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1, option("quiet"));
     case kExplain: return ExplainCommand(op[0], op[1]);
     case kFind:
         if (op[1][0] == 0) return ToolUsage(kTool, "find", "KEY is empty");

@@ -1,0 +1,137 @@
+/*
+** idxtool merge and merge --dry-run, side by side.  Both ask the library:
+** the merge runs its index job, the dry run has it build the image that
+** job would write and compares it with the target, writing nothing.  So
+** the two cannot disagree on what is kept or how it is ordered.  Both name
+** every source that does not exist, since the job quietly counts such a
+** source as empty and a misspelt name would otherwise merge nothing.
+*/
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "collation/compare_headwords.h"
+#include "editor_commands.h"
+#include "loaded_index.h"
+#include "orlixdb/file_io.h"
+#include "orlixdb/orlixdb.h"
+
+/* "the step" or "the step: the system's reason". */
+static std::string StatusText(const char* action, int error)
+{
+    std::string text = action != nullptr ? action : "failed";
+    if (error == 0) return text;
+    char reason[256];
+    return text + ": " + FileErrorText(error, reason, sizeof reason);
+}
+
+/* What a failed merge or plan was stopped by, in words; *file the file concerned. */
+static std::string ProblemOf(int32_t result, const OrlixMergeReport& report, const char* target,
+                             std::string* file)
+{
+    *file = report.action != nullptr ? report.path : target;
+    if (report.action == nullptr) return OrlixResultText(result);
+    if (result == kOrlixCorrupt && report.indexProblem != kIndexFine)
+        return IndexProblemWords(report.indexProblem, report.badRecord);
+    return StatusText(report.action, report.systemError);
+}
+
+/* The sources among inputs[1 .. count] that the library found missing. */
+static std::vector<const char*> MissingSources(int count, char** sources,
+                                               const std::vector<OrlixMergeInput>& inputs)
+{
+    std::vector<const char*> missing;
+    for (int n = 1; n <= count; n++)
+        if (inputs[(size_t)n].missing) missing.push_back(sources[n - 1]);
+    return missing;
+}
+
+static void NameMissing(const std::vector<const char*>& missing)
+{
+    for (const char* path : missing)
+        fprintf(stderr, "idxtool: %s: no such file, counted as empty\n", path);
+}
+
+bool PlanMerge(const char* target, int count, char** sources, MergePlan* plan,
+               std::string* problem, std::string* failed)
+{
+    *plan = MergePlan{};
+    std::vector<OrlixMergeInput> inputs((size_t)count + 1);
+    OrlixMergedImage merged;
+    OrlixMergeReport report;
+    int32_t result = OrlixBuildMergedImage(target, count, sources, CompareHeadwords, &merged,
+                                           inputs.data(), &report);
+    plan->missingSources = MissingSources(count, sources, inputs);
+    if (result != kOrlixOk) return *problem = ProblemOf(result, report, target, failed), false;
+    free(merged.bytes);
+
+    plan->targetExists = !inputs[0].missing;
+    plan->targetRecords = inputs[0].records;
+    plan->targetKept = inputs[0].kept;
+    for (size_t n = 1; n < inputs.size(); n++) {
+        plan->sourceRecords += inputs[n].records;
+        plan->added += inputs[n].kept;
+    }
+    plan->alreadyPresent = plan->sourceRecords - plan->added;
+    plan->resultRecords = merged.records;
+    plan->changes = !merged.unchanged;
+    return true;
+}
+
+int MergeDryRunCommand(const char* target, int count, char** sources)
+{
+    MergePlan plan;
+    std::string problem, failed;
+    bool planned = PlanMerge(target, count, sources, &plan, &problem, &failed);
+    NameMissing(plan.missingSources);
+    if (!planned) {
+        fprintf(stderr, "idxtool: %s: %s; a merge would stop here\n", failed.c_str(),
+                problem.c_str());
+        return 1;
+    }
+    printf("%s: dry run, nothing written\n", target);
+    printf("  target:          %zu records%s\n", plan.targetRecords,
+           plan.targetExists ? "" : " (no such file: taken as empty)");
+    if (plan.targetRecords != plan.targetKept)
+        printf("  target repeats:  %zu records the merge would drop\n",
+               plan.targetRecords - plan.targetKept);
+    printf("  sources:         %zu records in %d files\n", plan.sourceRecords, count);
+    printf("  added:           %zu records\n", plan.added);
+    printf("  already present: %zu records\n", plan.alreadyPresent);
+    printf("  result:          %zu records\n", plan.resultRecords);
+    if (!plan.changes)
+        printf("  %s would stay as it is%s\n", target,
+               plan.targetExists ? "" : " (nothing to index, no file would be written)");
+    else
+        printf("  %s would be %s\n", target, plan.targetExists ? "rewritten" : "created");
+    return fflush(stdout) == 0 ? 0 : 1;
+}
+
+/*
+** The job reports the file it failed on, the step and the system's
+** reason, and what it kept of each input; nothing is read again, so the
+** figures are this job's even when another job replaces the target next.
+*/
+int MergeCommand(const char* target, int count, char** sources, bool quiet)
+{
+    std::vector<OrlixMergeInput> inputs((size_t)count + 1);
+    OrlixMergeReport report;
+    int32_t result = OrlixMergeIndexesCounting(target, count, sources, CompareHeadwords,
+                                               kFileLockWaitMs, &report, inputs.data());
+    NameMissing(MissingSources(count, sources, inputs));
+    if (result != kOrlixOk) {
+        std::string file, problem = ProblemOf(result, report, target, &file);
+        if (report.action != nullptr) fprintf(stderr, "idxtool: %s: %s\n", file.c_str(), problem.c_str());
+        fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s %s\n", target,
+                OrlixResultText(result), (int)result, target,
+                report.targetReplaced ? "holds the merged index" : "is unchanged");
+        return 1;
+    }
+    size_t records = 0;
+    for (const OrlixMergeInput& in : inputs) records += in.kept;
+    if (quiet) return 0;
+    if (inputs[0].missing && records == 0)
+        printf("%s: ok, nothing to index, no file written\n", target);
+    else
+        printf("%s: ok, %zu records\n", target, records);
+    return 0;
+}
