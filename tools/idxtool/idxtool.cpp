@@ -264,9 +264,9 @@ static int BuildOverInput(const char* out, const char* text)
 {
     bool fromStdin = strcmp(text, "-") == 0;
     if (!ToolSameFile(out, fromStdin ? nullptr : text)) return kExitOk;
-    std::string problem = std::string("OUT '") + out + "' is the file " +
+    std::string problem = std::string("OUT '") + out + "' is " +
                           (fromStdin ? std::string("standard input") : "TEXT '" + std::string(text) + "'") +
-                          " reads; name another OUT";
+                          ", the same file";
     return ToolUsage(kTool, "build", problem.c_str());
 }
 
