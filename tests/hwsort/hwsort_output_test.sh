@@ -4,7 +4,7 @@
 # and FILE's state after it (unchanged byte for byte, or the sorted text);
 # no temporary or lock file may be left.  Usage: hwsort_output_test.sh HWSORT
 set -u
-hwsort=$(realpath "${1:?usage: hwsort_output_test.sh HWSORT}")
+hwsort=$(realpath "${1:?Usage: hwsort_output_test.sh HWSORT}")
 source "$(dirname "$0")/../lib/checks.sh"
 scratch
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT

@@ -5,7 +5,7 @@
 # Usage: hwsort_test.sh HWSORT
 set -uo pipefail
 
-hwsort=$(realpath "${1:?usage: hwsort_test.sh HWSORT}")
+hwsort=$(realpath "${1:?Usage: hwsort_test.sh HWSORT}")
 source "$(dirname "$0")/../lib/checks.sh"
 scratch
 
@@ -148,7 +148,7 @@ LC_ALL=C sort -s -t@ -k1,1f -k1,1 -k2,2n "$work/words" | cmp -s - "$work/words.s
 "$hwsort" -u "$work/words" > "$work/words.unique" || fail "words -u: status $?"
 "$hwsort" -c -u "$work/words.unique" || fail "words: -c -u rejects the -u output"
 [ "$(wc -l < "$work/words.unique")" -lt 70000 ] || fail "words -u: nothing dropped"
-"$hwsort" --help | grep -q '^usage: hwsort' || fail "--help"
+"$hwsort" --help | grep -q '^Usage: hwsort' || fail "--help"
 # idxtool build's text sorted by its key is what build writes.
 awk 'BEGIN { srand(3); for (i = 0; i < 3000; i++) printf "k%d\t%d\n", int(rand() * 900), i }' >"$work/text"
 "$hwsort" -t '\t' -k 1,1 "$work/text" >"$work/text.sorted" || fail "-t -k on text: status $?"
@@ -156,7 +156,7 @@ awk 'BEGIN { srand(3); for (i = 0; i < 3000; i++) printf "k%d\t%d\n", int(rand()
 cut -f1 "$work/text.sorted" | "$hwsort" -c || fail "-k 1,1: the keys are not in order"
 # --help is an option only where an option stands: as -o's file name or
 # after "--" it names a file.
-"$hwsort" -u --help | grep -q '^usage: hwsort' || fail "-u --help"
+"$hwsort" -u --help | grep -q '^Usage: hwsort' || fail "-u --help"
 (cd "$work" && rm -f ./--help && printf 'b\na\n' | "$hwsort" -o --help > out 2> err) ||
   fail "-o --help: status $? ($(cat "$work/err"))"
 [ "$(cat "$work/--help" 2>/dev/null)" = $'a\nb' ] && [ ! -s "$work/out" ] ||

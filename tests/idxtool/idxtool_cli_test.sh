@@ -12,7 +12,7 @@ printf 'cherry\t9\napple\t1\n' >b.txt
 printf 'fine\t1\nbad\\q\t2\n' >bad.txt
 printf 'NOTANINDEX-----------' >junk.idx
 
-ix 0 "usage: idxtool"          --help
+ix 0 "Usage: idxtool"          --help
 ix 2 "no command"
 ix 2 "unknown command"         frobnicate
 ix 2 "dump: expects FILE"     dump

@@ -57,12 +57,12 @@ rows() {
   slip 2 "option '--quiet' takes no value"           idxtool build --quiet=yes a.idx my.tsv
   slip 2 "unknown option '--keep'"                   idxtool build --keep a.idx my.tsv
   # Options are never file names; help touches nothing.
-  slip 0 "usage: idxtool build [OPTION]... OUT TEXT" idxtool build --help
-  slip 0 "usage: idxtool build"                      idxtool build a.idx my.tsv --help
-  slip 0 "usage: idxtool merge"                      idxtool help merge
+  slip 0 "Usage: idxtool build [OPTION]... OUT TEXT" idxtool build --help
+  slip 0 "Usage: idxtool build"                      idxtool build a.idx my.tsv --help
+  slip 0 "Usage: idxtool merge"                      idxtool help merge
   slip 0 "idxtool find FILE KEY"                     idxtool help
   slip 0 "idxtool find FILE KEY"                     idxtool --help
-  slip 0 "usage: idxtool find"                       idxtool find --help
+  slip 0 "Usage: idxtool find"                       idxtool find --help
   slip 2 "merge: expects TARGET SOURCE..., not 1 operand" idxtool merge -n a.idx
   slip 2 "merge: unknown option '-x'"                idxtool merge -x a.idx my.idx
   slip 2 "merge: expects TARGET SOURCE..., not 0 operands" idxtool merge --dry-run
@@ -84,16 +84,22 @@ rows() {
   slip 2 "-t takes one byte"                         hwsort -t ab -k 1 -o my.tsv my.tsv
   slip 2 "option '--key' given twice"                hwsort -k 1 -k 2 -o my.tsv my.tsv
   slip 2 "-c takes one file at most"                 hwsort -c my.tsv a.idx
-  slip 0 "usage: hwsort"                             hwsort -o my.tsv --help my.tsv
+  slip 0 "Usage: hwsort"                             hwsort -o my.tsv --help my.tsv
   slip 2 "missing.tsv"                               hwsort -o my.tsv my.tsv missing.tsv
+}
+
+# The Wine case: idxtool.exe, output to files, never pipes (see wine_env.sh).
+case_slips() {
+  hwsort=""
+  run() { shift; wine "$ORLIX_IDXTOOL" "$@" >out.txt 2>err.txt <my.tsv; }
+  mkdir -p "$ORLIX_WORK/slips" && cd "$ORLIX_WORK/slips" || die "no $ORLIX_WORK/slips"
+  rows
+  finish "idxtool.exe slips"
 }
 
 if [ "${1:-}" = setup ] || [ "${1:-}" = cleanup ] || [ "${1:-}" = slips ]; then
   source "$here/../wine/wine_env.sh"
-  hwsort=""
-  # Output to files, never pipes (see wine_env.sh).
-  run() { shift; wine "$ORLIX_IDXTOOL" "$@" >out.txt 2>err.txt <my.tsv; }
-  case_slips() { mkdir -p "$ORLIX_WORK/slips" && cd "$ORLIX_WORK/slips" && rows; finish "idxtool.exe slips"; }
+  source "$here/../lib/checks.sh" # its fail counts and goes on
   wine_dispatch "$1"
 else
   idxtool=$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")

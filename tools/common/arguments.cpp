@@ -116,10 +116,11 @@ const char* ToolOptionValue(const ToolCommand* command, const ToolArguments* arg
 
 std::string ToolCommandHelp(const char* tool, const ToolCommand* command)
 {
-    std::string text = std::string("usage: ") + tool;
+    std::string text = std::string("Usage: ") + tool;
     if (command->name != nullptr) text += std::string(" ") + command->name;
     if (command->options != nullptr && command->options[0].help != nullptr) text += " [OPTION]...";
     text += std::string(" ") + command->operands + "\n" + command->summary;
+    if (command->options != nullptr && command->options[0].help != nullptr) text += "\n";
     for (int n = 0; command->options != nullptr && command->options[n].help != nullptr; n++)
         text += command->options[n].help;
     return text;

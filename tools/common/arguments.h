@@ -60,7 +60,9 @@ const char* ToolOptionValue(const ToolCommand* command, const ToolArguments* arg
 
 /*
 ** The help of one command, as `TOOL COMMAND --help` prints it: the usage
-** line, the summary and the options.
+** line, the summary, a blank line and the options.  The form is the one
+** help2man reads, for the manuals are made from it: no two spaces inside
+** a sentence, each option on a line of its own.
 */
 std::string ToolCommandHelp(const char* tool, const ToolCommand* command);
 

@@ -46,6 +46,7 @@ static const ToolOption kOptions[] = {
      "  -k N[,M]     compare fields N to M (to the end of the line without M),\n"
      "               counted from 1, instead of the whole line; -t '\\t' -k 1,1\n"
      "               sorts idxtool build's text by its key\n"},
+    {0, "help", false, "  --help       show this text\n"},
     {0, "version", false, "  --version    show the version\n"},
     {0, nullptr, false, nullptr},
 };
@@ -54,15 +55,14 @@ static const ToolCommand kCommand = {
     nullptr, "[FILE]...", 0, -1, false, kOptions,
     "Write the lines of the FILEs (standard input when there are none, or for\n"
     "\"-\") in headword order, the order of the dictionary's index.  Lines that\n"
-    "compare equal keep their input order.  Options may stand anywhere among\n"
-    "the FILEs; after \"--\" every argument is a FILE.\n"
-    "\n"
-    "  --help       show this text\n"};
+    "compare equal keep their input order. Options may stand anywhere among\n"
+    "the FILEs; after \"--\" every argument is a FILE. A wrong command line is\n"
+    "reported before any file is opened or written.\n"};
 
 static const char kNotes[] =
     "\n"
     "With newlines as separators, a NUL byte inside a line ends the line's key;\n"
-    "the whole line is written.  A last line without a separator gets one.\n"
+    "the whole line is written. A last line without a separator gets one.\n"
     "Exit status: 0 success, 1 input out of order (-c), 2 trouble or wrong\n"
     "usage (a wrong command line touches nothing).\n";
 

@@ -197,8 +197,8 @@ enum { kBuild, kDump, kCheck, kMerge, kExplain, kFind, kHelp, kCommands };
 static const ToolCommand kCommandTable[kCommands] = {
     {"build", "OUT TEXT", 2, 2, false, kBuildOptions,
      "  Make index OUT from TEXT (\"-\": standard input), one record a line:\n"
-     "  KEY <TAB> REFERENCE.  The records are stored in headword order; records\n"
-     "  of equal keys keep their order in TEXT.  OUT is replaced only when it\n"
+     "  KEY <TAB> REFERENCE. The records are stored in headword order; records\n"
+     "  of equal keys keep their order in TEXT. OUT is replaced only when it\n"
      "  is missing, empty or an index, and never when it is TEXT itself.\n"},
     {"dump", "FILE", 1, 1, false, nullptr,
      "  Print the records of FILE in the text form build reads.\n"},
@@ -209,25 +209,31 @@ static const ToolCommand kCommandTable[kCommands] = {
      "  missing file counts as empty.\n"},
     {"explain", "KEY1 KEY2", 2, 2, true, nullptr,
      "  Compare two keys: a first line RESULT <TAB> RULE, then which rule\n"
-     "  decided and why.  Keys may begin with '-'.\n"},
+     "  decided and why. Keys may begin with '-'.\n"},
     {"find", "FILE KEY", 2, 2, true, nullptr,
      "  Print the records of FILE whose key differs from KEY only in case and\n"
-     "  numeric suffix: exit 0 found, 1 none, 2 trouble.\n"},
+     "  numeric suffix: exit 0 found, 1 none, 2 trouble. KEY may begin with '-'.\n"},
     {"help", "[COMMAND]", 0, 1, false, nullptr,
      "  Show this text, or the help of one command.\n"},
 };
 
 static const char kIntro[] =
-    "usage: idxtool COMMAND [OPTION]... OPERAND...\n"
+    "Usage: idxtool COMMAND [OPTION]... OPERAND...\n"
     "The maintainer's tool for the index files of the dictionary: make them\n"
     "from text, print, check and merge them, and see why keys sort as they do.\n"
     "Options may stand anywhere among the operands; after \"--\" every argument\n"
-    "is an operand.\n";
+    "is an operand. A wrong command line is reported before any file is opened.\n";
+
+static const char kGeneral[] =
+    "\n"
+    "General options:\n"
+    "      --help        show this text; after a command, that command's help\n"
+    "      --version     show the version\n";
 
 static const char kNotes[] =
     "\n"
     "In keys, \\\\ is a backslash, \\t a TAB, \\n a newline and \\xHH any other\n"
-    "byte but NUL.  Keys hold 1 to 1024 bytes; references are 0 to 4294967295.\n"
+    "byte but NUL. Keys hold 1 to 1024 bytes; references are 0 to 4294967295.\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage (nothing was touched).\n";
 
 /* The whole help: every command with its options. */
@@ -240,9 +246,9 @@ static int Help(const ToolCommand* only)
         text = kIntro;
         for (const ToolCommand& c : kCommandTable) {
             std::string help = ToolCommandHelp(kTool, &c);
-            text += "\n" + help.substr(strlen("usage: "));
+            text += "\n" + help.substr(strlen("Usage: "));
         }
-        text += "\n  idxtool --version\n  Show the version.\n";
+        text += kGeneral;
         text += kNotes;
     }
     ToolWrite(text.data(), text.size());
