@@ -86,9 +86,10 @@ struct Input {
     char* keyBytes;
 };
 
-static int Trouble(const char* what, const char* detail)
+/* "hwsort: WHAT: STEP: REASON" (no reason when error is 0); exit status 2. */
+static int Trouble(const char* what, const char* step, int error = 0)
 {
-    fprintf(stderr, "hwsort: %s: %s\n", what, detail);
+    ToolFail("hwsort", what, step, error);
     return kExitTrouble;
 }
 
@@ -135,7 +136,7 @@ static int ReadAll(Input* in, int fd, const char* name, char separator)
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return Trouble(name, strerror(errno));
+            return Trouble(name, "read", errno);
         }
         in->size += (size_t)got;
     }
@@ -150,7 +151,7 @@ static int ReadFile(Input* in, const char* name, char separator)
 {
     if (strcmp(name, "-") == 0) return ReadAll(in, 0, "-", separator);
     int fd = open(name, O_RDONLY);
-    if (fd < 0) return Trouble(name, strerror(errno));
+    if (fd < 0) return Trouble(name, "open", errno);
     int status = ReadAll(in, fd, name, separator);
     close(fd);
     return status;
@@ -441,11 +442,7 @@ static void WriteLines(const Input* in, const Options* opt, SafeSortCompare orde
 /* "FILE: the step: the system's reason", for a failure of -o. */
 static int OutputTrouble(const char* output, const FileStatus* status)
 {
-    char reason[256];
-    fprintf(stderr, "hwsort: %s: %s%s%s\n", output, status->action != nullptr ? status->action : "failed",
-            status->error != 0 ? ": " : "",
-            status->error != 0 ? FileErrorText(status->error, reason, sizeof reason) : "");
-    return kExitTrouble;
+    return Trouble(output, status->action != nullptr ? status->action : "failed", status->error);
 }
 
 /*
@@ -574,7 +571,7 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
     out.file = stdout;
     WriteLines(&in, opt, order, &out);
     if (fflush(stdout) != 0) Fail(&out);
-    if (out.failed) return Trouble("standard output", strerror(out.error));
+    if (out.failed) return Trouble("standard output", "write", out.error);
     return kExitOk;
 }
 
