@@ -19,6 +19,13 @@ foreach(entry indexjob:indexjob tools:idxtool tools:hwsort)
   endif()
 endforeach()
 
+# The manuals of the tools (host builds, see tools/man).
+foreach(page IN LISTS ORLIX_MANPAGES)
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+  get_filename_component(name ${page} NAME)
+  list(APPEND installed tools:${CMAKE_INSTALL_MANDIR}/man1/${name})
+endforeach()
+
 # What an install holds, and the version each program reports.
 add_test(NAME release.install COMMAND bash ${PROJECT_SOURCE_DIR}/tests/release/check_install.sh
   ${PROJECT_BINARY_DIR} ${installed})
@@ -35,3 +42,5 @@ endif()
 unset(installed)
 unset(component)
 unset(program)
+unset(page)
+unset(name)

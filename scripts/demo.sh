@@ -109,7 +109,7 @@ run_utility() {
   wine "$demo/app/indexjob.exe" >"$demo/app/output.txt" 2>&1 </dev/null
   code=$?
   set -e
-  echo "indexjob.exe exit code: $code"
+  echo "indexjob.exe exit code: $code (1: the job ran, whatever the library did; 0: it did not)"
 }
 
 run_utility

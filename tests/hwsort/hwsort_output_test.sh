@@ -4,12 +4,11 @@
 # and FILE's state after it (unchanged byte for byte, or the sorted text);
 # no temporary or lock file may be left.  Usage: hwsort_output_test.sh HWSORT
 set -u
-hwsort=$(realpath "${1:?usage: hwsort_output_test.sh HWSORT}")
-work=$(mktemp -d)
+hwsort=$(realpath "${1:?Usage: hwsort_output_test.sh HWSORT}")
+source "$(dirname "$0")/../lib/checks.sh"
+scratch
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 chmod 755 "$work"
-failures=0
-fail() { echo "FAIL: $case_name: $*"; failures=$((failures + 1)); }
 
 fresh() {
   case_name="$1"
@@ -84,5 +83,4 @@ cat err.* >err 2>/dev/null
 "$hwsort" -c list || fail "the result is not sorted"
 got=0; : >err; check 0 "" none list
 
-[ "$failures" -eq 0 ] && echo "hwsort -o: all cases passed"
-exit $((failures > 0))
+finish "hwsort -o"

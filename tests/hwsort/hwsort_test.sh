@@ -5,15 +5,12 @@
 # Usage: hwsort_test.sh HWSORT
 set -uo pipefail
 
-hwsort=$(realpath "${1:?usage: hwsort_test.sh HWSORT}")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
+hwsort=$(realpath "${1:?Usage: hwsort_test.sh HWSORT}")
+source "$(dirname "$0")/../lib/checks.sh"
+scratch
 
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# expect ARGS INPUT OUTPUT STATUS
-expect() {
+# sorts ARGS INPUT OUTPUT STATUS
+sorts() {
   local args=$1 input=$2 output=$3 status=$4
   printf -- "$input" > "$work/in"
   printf -- "$output" > "$work/want"
@@ -27,41 +24,53 @@ expect() {
 
 #      args    input                                  output                                  status
 # Headword order: case after letters, digits and punctuation as tie-breaks.
-expect ""      'abd\nabc\nABC\n'                      'ABC\nabc\nabd\n'                       0
-expect ""      'b@1\na@2\na@10\na@9\na\n'             'a\na@2\na@9\na@10\nb@1\n'              0
-expect ""      'a1b\n1a\nab\na1\n'                    'a1\n1a\nab\na1b\n'                     0
-expect ""      'ab\na b\n'                            'a b\nab\n'                             0
-expect ""      'a-B\nab\n-Ab\n'                       '-Ab\nab\na-B\n'                        0
+sorts  ""      'abd\nabc\nABC\n'                      'ABC\nabc\nabd\n'                       0
+sorts  ""      'b@1\na@2\na@10\na@9\na\n'             'a\na@2\na@9\na@10\nb@1\n'              0
+sorts  ""      'a1b\n1a\nab\na1\n'                    'a1\n1a\nab\na1b\n'                     0
+sorts  ""      'ab\na b\n'                            'a b\nab\n'                             0
+sorts  ""      'a-B\nab\n-Ab\n'                       '-Ab\nab\na-B\n'                        0
 # Stable: lines that compare equal keep input order, also reversed.
-expect ""      'abc \n  abc\nabc\nabc@\n'             'abc \n  abc\nabc\nabc@\n'              0
-expect "-r"    'abc \nabd\n  abc\n'                   'abd\nabc \n  abc\n'                    0
-expect "-r"    'ABC\nabc\nabd\n'                      'abd\nabc\nABC\n'                       0
+sorts  ""      'abc \n  abc\nabc\nabc@\n'             'abc \n  abc\nabc\nabc@\n'              0
+sorts  "-r"    'abc \nabd\n  abc\n'                   'abd\nabc \n  abc\n'                    0
+sorts  "-r"    'ABC\nabc\nabd\n'                      'abd\nabc\nABC\n'                       0
 # -u keeps the first of each run of equal lines.
-expect "-u"    'abc \nabd\n  abc\nabc\n'              'abc \nabd\n'                           0
-expect "-u -r" 'x\nabc \nabd\n  abc\n'                'x\nabd\nabc \n'                        0
+sorts  "-u"    'abc \nabd\n  abc\nabc\n'              'abc \nabd\n'                           0
+sorts  "-u -r" 'x\nabc \nabd\n  abc\n'                'x\nabd\nabc \n'                        0
 # Separators: a last line without one gets one; -z uses NUL both ways.
-expect ""      'b\na'                                 'a\nb\n'                                0
-expect ""      ''                                     ''                                      0
-expect ""      '\n\n'                                 '\n\n'                                  0
-expect "-z"    'b\na\000a\n\000c'                     'a\n\000b\na\000c\000'                  0
+sorts  ""      'b\na'                                 'a\nb\n'                                0
+sorts  ""      ''                                     ''                                      0
+sorts  ""      '\n\n'                                 '\n\n'                                  0
+sorts  "-z"    'b\na\000a\n\000c'                     'a\n\000b\na\000c\000'                  0
 # A NUL inside a line ends its key; the whole line is written.
-expect ""      'b\000a\na\000z\n'                     'a\000z\nb\000a\n'                      0
-expect ""      'ab\000zz\nab\000aa\n'                 'ab\000zz\nab\000aa\n'                  0
+sorts  ""      'b\000a\na\000z\n'                     'a\000z\nb\000a\n'                      0
+sorts  ""      'ab\000zz\nab\000aa\n'                 'ab\000zz\nab\000aa\n'                  0
 # Bytes of every class come through unchanged.
-expect ""      '\351\ne\n\t\n'                        '\t\n\351\ne\n'                         0
+sorts  ""      '\351\ne\n\t\n'                        '\t\n\351\ne\n'                         0
+# -t SEP -k N[,M]: fields as sort(1) counts them; equal keys keep input
+# order; a line short of fields has an empty key.
+sorts  "-t \t -k 1,1" 'b\t1\na\t9\nB\t3\na\t1\n'    'a\t9\na\t1\nB\t3\nb\t1\n'          0
+sorts  "-t \t -k 2"   'x\tb\ny\ta\nz\n'                'z\ny\ta\nx\tb\n'                  0
+sorts  "-t , -k 2,3"   'a,b,c,d\nb,a,z\nc,b,b\n'          'b,a,z\nc,b,b\na,b,c,d\n'          0
+sorts  "-t , -k 3,3 -r" 'a,b,c\nb,a,z\nc\n'               'b,a,z\na,b,c\nc\n'                0
+sorts  "-t , -k 1,1 -u" 'a,2\nb,1\na,1\n'                 'a,2\nb,1\n'                        0
+sorts  "-k 2"          'x  b\ny a\n'                        'y a\nx  b\n'                       0
+sorts  "-k 1,1"        'b z\na y\na x\n'                   'a y\na x\nb z\n'                  0
+sorts  "-c -t , -k 2"  'x,a\na,b\n'                         ''                                    0
+sorts  "-c -t , -k 2"  'a,b\nx,a\n'                         ''                                    1
+sorts  "-t : -k 2,2"   'no separator\nk:b\nj:a\n'          'no separator\nj:a\nk:b\n'         0
 # -c: exit 1 on the first line out of order, 0 when sorted.
-expect "-c"    'a\nb\nb\n'                            ''                                      0
-expect "-c -u" 'a\nb\nb\n'                            ''                                      1
-expect "-c"    'a\nc\nb\n'                            ''                                      1
-expect "--check" 'a\nc\nb\n'                          ''                                      1
-expect "-cr"   'c\nb\na\n'                            ''                                      0
-expect "-c"    ''                                     ''                                      0
+sorts  "-c"    'a\nb\nb\n'                            ''                                      0
+sorts  "-c -u" 'a\nb\nb\n'                            ''                                      1
+sorts  "-c"    'a\nc\nb\n'                            ''                                      1
+sorts  "--check" 'a\nc\nb\n'                          ''                                      1
+sorts  "-cr"   'c\nb\na\n'                            ''                                      0
+sorts  "-c"    ''                                     ''                                      0
 # Misuse.
-expect "-x"    'a\n'                                  ''                                      2
-expect "--bogus" 'a\n'                                ''                                      2
-expect "-o"    'a\n'                                  ''                                      2
-expect "missing-file" 'a\n'                           ''                                      2
-expect "-c in in" 'a\n'                               ''                                      2
+sorts  "-x"    'a\n'                                  ''                                      2
+sorts  "--bogus" 'a\n'                                ''                                      2
+sorts  "-o"    'a\n'                                  ''                                      2
+sorts  "missing-file" 'a\n'                           ''                                      2
+sorts  "-c in in" 'a\n'                               ''                                      2
 
 # -c names the file and the line out of order.
 printf 'a\nc\nb\n' > "$work/list"
@@ -139,10 +148,15 @@ LC_ALL=C sort -s -t@ -k1,1f -k1,1 -k2,2n "$work/words" | cmp -s - "$work/words.s
 "$hwsort" -u "$work/words" > "$work/words.unique" || fail "words -u: status $?"
 "$hwsort" -c -u "$work/words.unique" || fail "words: -c -u rejects the -u output"
 [ "$(wc -l < "$work/words.unique")" -lt 70000 ] || fail "words -u: nothing dropped"
-"$hwsort" --help | grep -q '^usage: hwsort' || fail "--help"
+"$hwsort" --help | grep -q '^Usage: hwsort' || fail "--help"
+# idxtool build's text sorted by its key is what build writes.
+awk 'BEGIN { srand(3); for (i = 0; i < 3000; i++) printf "k%d\t%d\n", int(rand() * 900), i }' >"$work/text"
+"$hwsort" -t '\t' -k 1,1 "$work/text" >"$work/text.sorted" || fail "-t -k on text: status $?"
+"$hwsort" -c -t '\t' -k 1,1 "$work/text.sorted" || fail "-c -t -k rejects its own output"
+cut -f1 "$work/text.sorted" | "$hwsort" -c || fail "-k 1,1: the keys are not in order"
 # --help is an option only where an option stands: as -o's file name or
 # after "--" it names a file.
-"$hwsort" -u --help | grep -q '^usage: hwsort' || fail "-u --help"
+"$hwsort" -u --help | grep -q '^Usage: hwsort' || fail "-u --help"
 (cd "$work" && rm -f ./--help && printf 'b\na\n' | "$hwsort" -o --help > out 2> err) ||
   fail "-o --help: status $? ($(cat "$work/err"))"
 [ "$(cat "$work/--help" 2>/dev/null)" = $'a\nb' ] && [ ! -s "$work/out" ] ||
@@ -152,8 +166,4 @@ LC_ALL=C sort -s -t@ -k1,1f -k1,1 -k2,2n "$work/words" | cmp -s - "$work/words.s
 (cd "$work" && printf 'b\na\n' > ./--help && "$hwsort" -- --help > out 2> err) &&
   [ "$(cat "$work/out")" = $'a\nb' ] || fail "-- --help: did not sort the file --help"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all hwsort cases passed"
+finish hwsort

@@ -3,29 +3,53 @@
 # a text its output must contain.  Usage: idxtool_cli_test.sh IDXTOOL
 set -u
 tool="$1"
-source "$(dirname "$0")/cli_checks.sh"
+source "$(dirname "$0")/../lib/checks.sh"
+scratch
+ix() { expect "$1" "$2" "$tool" "${@:3}"; }
 
 printf 'banana\t2\napple\t1\nApple\t3\ntab\\there\t4\n\\xE9t\\xE9\t5\n' >a.txt
 printf 'cherry\t9\napple\t1\n' >b.txt
 printf 'fine\t1\nbad\\q\t2\n' >bad.txt
 printf 'NOTANINDEX-----------' >junk.idx
 
-expect 0 "usage: idxtool"          --help
-expect 2 "no command"
-expect 2 "unknown command"         frobnicate
-expect 2 "wrong number"            dump
-expect 0 "a.idx: 5 records"        build a.idx a.txt
-expect 1 "a.idx: out of order: record 1 (banana	2) sorts after record 2 (apple	1)" check a.idx
-expect 0 "b.idx: 2 records"        build b.idx - <b.txt
-expect 1 "bad.txt:2: unknown escape" build c.idx bad.txt
-expect 1 "missing.txt: cannot open" build c.idx missing.txt
-expect 1 "missing.idx: no such file" dump missing.idx
-expect 1 "junk.idx: not an index file (wrong magic)" check junk.idx
-expect 0 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
-expect 0 "missing.idx: no such file, counted as empty" merge a.idx missing.idx b.idx
-expect 0 "a.idx: ok, 6 records in order" check a.idx
-expect 1 "junk.idx: not an index file (wrong magic)" merge a.idx b.idx junk.idx
-expect 0 "none.idx: ok, nothing to index" merge none.idx missing.idx
+ix 0 "Usage: idxtool"          --help
+ix 2 "no command"
+ix 2 "unknown command"         frobnicate
+ix 2 "dump: expects FILE"     dump
+ix 0 "a.idx: 5 records, in the order given" build --keep-order a.idx a.txt
+ix 1 "a.idx: out of order: record 1 (banana	2) sorts after record 2 (apple	1)" check a.idx
+ix 0 "b.idx: 2 records"        build b.idx - <b.txt
+ix 1 "bad.txt:2: unknown escape" build c.idx bad.txt
+ix 1 "missing.txt: open: No such file or directory" build c.idx missing.txt
+ix 1 "missing.idx: no such file" dump missing.idx
+ix 1 "junk.idx: not an index file (wrong magic)" check junk.idx
+ix 0 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
+ix 0 "missing.idx: no such file, counted as empty" merge a.idx missing.idx b.idx
+ix 0 "a.idx: ok, 6 records in order" check a.idx
+ix 1 "junk.idx: not an index file (wrong magic)" merge a.idx b.idx junk.idx
+ix 0 "none.idx: ok, nothing to index" merge none.idx missing.idx
+
+# build sorts, records of equal keys in their order in the text; -q is
+# silent; --force replaces what is not an index; keys that compare
+# cyclically still give an index that passes check.
+ix 0 "s.idx: 5 records, in headword order" build s.idx a.txt
+ix 0 "s.idx: ok, 5 records in order" check s.idx
+printf 'b\t1\na\t3\nA\t4\na\t2\n' >equal.txt
+"$tool" build -q e.idx equal.txt >quiet.txt || fail "build -q: $?"
+[ -s quiet.txt ] && fail "build -q printed: $(cat quiet.txt)"
+ix 0 "$(printf 'A\t4\na\t3\na\t2\nb\t1')" dump e.idx
+printf -- '-\t1\n-- \t2\n+ -\t3\nx\t4\n' >cyclic.txt
+ix 0 "cyc.idx: 4 records, in headword order" build cyc.idx cyclic.txt
+ix 0 "cyc.idx: ok, 4 records in order" check cyc.idx
+ix 1 "junk.idx exists and is not an index; --force replaces it" build junk.idx b.txt
+ix 0 "junk.idx: 2 records" build --force junk.idx b.txt
+printf 'NOTANINDEX-----------' >junk.idx
+"$tool" merge -q quiet.idx b.idx >quiet.txt || fail "merge -q: $?"
+[ -s quiet.txt ] && fail "merge -q printed: $(cat quiet.txt)"
+# Standard output that takes nothing is a failure, not a success.
+if [ -w /dev/full ]; then
+  expect 1 "idxtool: standard output: write: No space left on device" sh -c '"$0" dump a.idx >/dev/full' "$tool"
+fi
 
 # The dump is the text form: it builds the same file again.
 "$tool" dump a.idx >dump.txt
@@ -38,8 +62,8 @@ cmp -s dump.txt want.txt || { fail "merged dump:"; cat dump.txt; }
 cp a.idx flipped.idx
 printf '\x00' | dd of=flipped.idx bs=1 seek=20 conv=notrunc status=none
 cp flipped.idx before.idx
-expect 1 "flipped.idx: checksum mismatch" check flipped.idx
-expect 1 "flipped.idx: checksum mismatch" merge flipped.idx b.idx
+ix 1 "flipped.idx: checksum mismatch" check flipped.idx
+ix 1 "flipped.idx: checksum mismatch" merge flipped.idx b.idx
 cmp -s flipped.idx before.idx || fail "damaged target changed"
 ls ./*.orlixdb-tmp.* >/dev/null 2>&1 && fail "temporary left"
 

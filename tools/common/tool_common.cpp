@@ -77,12 +77,23 @@ size_t FirstOutOfOrder(const char* const* keys, size_t count, bool strict)
 }
 
 #if defined(_WIN32)
+/*
+** The volume serial number and file index.  A handle whose volume the
+** system cannot name (Wine's handle for an inherited Unix descriptor) has
+** its file ID read alone, its volume 0: see ToolSameFile.
+*/
 static bool IdOfHandle(HANDLE handle, ToolFileId* id)
 {
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) return false;
-    id->volume = info.dwVolumeSerialNumber;
-    id->file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    if (GetFileInformationByHandle(handle, &info)) {
+        id->volume = info.dwVolumeSerialNumber;
+        id->file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+        return true;
+    }
+    FILE_ID_INFO ids;
+    if (!GetFileInformationByHandleEx(handle, FileIdInfo, &ids, sizeof ids)) return false;
+    id->volume = ids.VolumeSerialNumber;
+    memcpy(&id->file, ids.FileId.Identifier, sizeof id->file); /* the index, as above */
     return true;
 }
 
@@ -108,9 +119,14 @@ bool ToolFileIdOf(const char* path, ToolFileId* id)
 }
 #endif
 
+/*
+** A volume of 0 is one the system could not name; such a file is taken for
+** the other when their file IDs agree.  A rare refusal of two files on
+** different volumes is the price, never a file written over.
+*/
 bool ToolSameFile(const char* output, const char* input)
 {
     ToolFileId a, b;
-    return ToolFileIdOf(output, &a) && ToolFileIdOf(input, &b) && a.volume == b.volume &&
-           a.file == b.file;
+    return ToolFileIdOf(output, &a) && ToolFileIdOf(input, &b) && a.file == b.file &&
+           (a.volume == b.volume || a.volume == 0 || b.volume == 0);
 }

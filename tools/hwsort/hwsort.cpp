@@ -20,36 +20,59 @@
 #include <unistd.h>
 
 #include "collation/compare_headwords.h"
+#include "common/arguments.h"
+#include "common/tool_common.h"
 #include "orlixdb/file_io.h"
 #include "safe_sort/safe_sort.h"
 
 enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
 
-static const char kUsage[] =
-    "usage: hwsort [OPTION]... [FILE]...\n"
+static const ToolOption kOptions[] = {
+    {'o', "output", true,
+     "  -o FILE      write to FILE instead of standard output; FILE may also be\n"
+     "               an input, and is replaced only once the whole result is written\n"},
+    {'c', "check", false,
+     "  -c, --check  only check that the input is sorted: report the first line\n"
+     "               out of order and exit 1 (one FILE at most)\n"},
+    {'u', "unique", false,
+     "  -u           keep only the first of each run of lines that compare equal;\n"
+     "               with -c, lines that compare equal are out of order too\n"},
+    {'r', "reverse", false, "  -r           reverse the order (equal lines still keep input order)\n"},
+    {'z', "zero-terminated", false, "  -z           lines end in a NUL byte, not a newline\n"},
+    {'t', "field-separator", true,
+     "  -t SEP       fields are separated by the byte SEP ('\\t' is a TAB), not by\n"
+     "               the change from blanks to other bytes\n"},
+    {'k', "key", true,
+     "  -k N[,M]     compare fields N to M (to the end of the line without M),\n"
+     "               counted from 1, instead of the whole line; -t '\\t' -k 1,1\n"
+     "               sorts idxtool build's text by its key\n"},
+    {0, "help", false, "  --help       show this text\n"},
+    {0, "version", false, "  --version    show the version\n"},
+    {0, nullptr, false, nullptr},
+};
+
+static const ToolCommand kCommand = {
+    nullptr, "[FILE]...", 0, -1, false, kOptions,
     "Write the lines of the FILEs (standard input when there are none, or for\n"
     "\"-\") in headword order, the order of the dictionary's index.  Lines that\n"
-    "compare equal keep their input order.\n"
-    "\n"
-    "  -o FILE      write to FILE instead of standard output; FILE may also be\n"
-    "               an input, and is replaced only once the whole result is written\n"
-    "  -c, --check  only check that the input is sorted: report the first line\n"
-    "               out of order and exit 1 (one FILE at most)\n"
-    "  -u           keep only the first of each run of lines that compare equal;\n"
-    "               with -c, lines that compare equal are out of order too\n"
-    "  -r           reverse the order (equal lines still keep input order)\n"
-    "  -z           lines end in a NUL byte, not a newline\n"
-    "  --help       show this text\n"
-    "  --version    show the version\n"
+    "compare equal keep their input order. Options may stand anywhere among\n"
+    "the FILEs; after \"--\" every argument is a FILE. A wrong command line is\n"
+    "reported before any file is opened or written.\n"};
+
+static const char kNotes[] =
     "\n"
     "With newlines as separators, a NUL byte inside a line ends the line's key;\n"
-    "the whole line is written.  A last line without a separator gets one.\n"
-    "Exit status: 0 success, 1 input out of order (-c), 2 trouble.\n";
+    "the whole line is written. A last line without a separator gets one.\n"
+    "Exit status: 0 success, 1 input out of order (-c), 2 trouble or wrong\n"
+    "usage (a wrong command line touches nothing).\n";
 
 struct Options {
     const char* output;  /* -o, or null for standard output */
     bool check, unique, reverse;
     char separator;
+    bool fields;         /* -k: compare fields first .. last, not the line */
+    int fieldSeparator;  /* -t's byte, or -1: blanks */
+    unsigned long first, last; /* last 0: to the end of the line */
 };
 
 /* Everything read, and the lines found in it. */
@@ -59,11 +82,14 @@ struct Input {
     const void** lines;  /* start of each line, its separator made a NUL */
     size_t count;
     const void** starts; /* input order, kept only when a line holds a NUL */
+    const void** keys;   /* with -k: each line's key, NUL-terminated, beside lines */
+    char* keyBytes;
 };
 
-static int Trouble(const char* what, const char* detail)
+/* "hwsort: WHAT: STEP: REASON" (no reason when error is 0); exit status 2. */
+static int Trouble(const char* what, const char* step, int error = 0)
 {
-    fprintf(stderr, "hwsort: %s: %s\n", what, detail);
+    ToolFail("hwsort", what, step, error);
     return kExitTrouble;
 }
 
@@ -110,7 +136,7 @@ static int ReadAll(Input* in, int fd, const char* name, char separator)
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return Trouble(name, strerror(errno));
+            return Trouble(name, "read", errno);
         }
         in->size += (size_t)got;
     }
@@ -125,7 +151,7 @@ static int ReadFile(Input* in, const char* name, char separator)
 {
     if (strcmp(name, "-") == 0) return ReadAll(in, 0, "-", separator);
     int fd = open(name, O_RDONLY);
-    if (fd < 0) return Trouble(name, strerror(errno));
+    if (fd < 0) return Trouble(name, "open", errno);
     int status = ReadAll(in, fd, name, separator);
     close(fd);
     return status;
@@ -174,6 +200,103 @@ static size_t LineLength(const Input* in, const char* p)
     }
     const char* next = lo < in->count ? (const char*)in->starts[lo] : in->bytes + in->size;
     return (size_t)(next - p) - 1;
+}
+
+static bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+/*
+** The end of the field that starts at p: the next separator with -t, else
+** the end of the blanks and then of the other bytes that follow them.
+*/
+static const char* FieldEnd(const char* p, const Options* opt)
+{
+    if (opt->fieldSeparator >= 0) {
+        while (*p != 0 && *p != (char)opt->fieldSeparator) p++;
+        return p;
+    }
+    while (IsBlank(*p)) p++;
+    while (*p != 0 && !IsBlank(*p)) p++;
+    return p;
+}
+
+/*
+** -k N,M: fields N to M of the line, as sort(1) takes them: with -t, the
+** bytes between separators; without, each field with its leading blanks.
+** A line with fewer fields has a shorter key, or an empty one.
+*/
+static const char* FieldKey(const char* line, const Options* opt, size_t* length)
+{
+    const char* p = line;
+    for (unsigned long n = 1; n < opt->first && *p != 0; n++) {
+        p = FieldEnd(p, opt);
+        if (*p != 0 && opt->fieldSeparator >= 0) p++;
+    }
+    const char* end = p;
+    for (unsigned long n = opt->first; (opt->last == 0 || n <= opt->last) && *end != 0; n++) {
+        if (n > opt->first && opt->fieldSeparator >= 0) end++;
+        end = FieldEnd(end, opt);
+    }
+    *length = (size_t)(end - p);
+    return p;
+}
+
+/* Copy each line's key, NUL-terminated, into a buffer of its own. */
+static int MakeKeys(Input* in, const Options* opt)
+{
+    in->keyBytes = (char*)malloc(in->size + 1);
+    in->keys = (const void**)malloc((in->count ? in->count : 1) * sizeof *in->keys);
+    if (in->keyBytes == nullptr || in->keys == nullptr) return Trouble("input", "out of memory");
+    char* at = in->keyBytes;
+    for (size_t i = 0; i < in->count; i++) {
+        size_t length;
+        const char* key = FieldKey((const char*)in->lines[i], opt, &length);
+        memcpy(at, key, length);
+        at[length] = 0;
+        in->keys[i] = at;
+        at += length + 1;
+    }
+    return kExitOk;
+}
+
+/* What the order compares for line i: its key with -k, else the line. */
+static const void* KeyAt(const Input* in, size_t i)
+{
+    return in->keys != nullptr ? in->keys[i] : in->lines[i];
+}
+
+/* The sort of -k: slots of the key array, so that each line goes with its key. */
+struct SlotOrder {
+    SafeSortCompare order;
+};
+
+static int32_t CompareSlots(const void* a, const void* b, void* context)
+{
+    return ((const SlotOrder*)context)->order(*(const void* const*)a, *(const void* const*)b, nullptr);
+}
+
+static int SortByKeys(Input* in, const void** scratch, SafeSortCompare order)
+{
+    const void** slots = (const void**)malloc((in->count ? in->count : 1) * sizeof *slots);
+    const void** lines = (const void**)malloc((in->count ? in->count : 1) * sizeof *lines);
+    if (slots == nullptr || lines == nullptr) {
+        free(slots), free(lines);
+        return Trouble("input", "out of memory");
+    }
+    for (size_t i = 0; i < in->count; i++) slots[i] = &in->keys[i];
+    SlotOrder context = {order};
+    SafeStableSort(slots, in->count, scratch, CompareSlots, &context);
+    for (size_t i = 0; i < in->count; i++) {
+        size_t from = (size_t)((const void* const*)slots[i] - in->keys);
+        lines[i] = in->lines[from];
+        scratch[i] = in->keys[from];
+    }
+    memcpy(in->lines, lines, in->count * sizeof *lines);
+    memcpy(in->keys, scratch, in->count * sizeof *scratch);
+    free(slots), free(lines);
+    return kExitOk;
 }
 
 /*
@@ -306,12 +429,12 @@ static void WriteLine(Output* out, const char* line, size_t length, char separat
 
 static void WriteLines(const Input* in, const Options* opt, SafeSortCompare order, Output* out)
 {
-    const char* kept = nullptr;
+    const void* kept = nullptr;
     for (size_t i = 0; i < in->count; i++) {
         const char* line = (const char*)in->lines[i];
-        if (opt->unique && kept != nullptr && order(kept, line, nullptr) == 0) continue;
+        if (opt->unique && kept != nullptr && order(kept, KeyAt(in, i), nullptr) == 0) continue;
         WriteLine(out, line, LineLength(in, line), opt->separator);
-        kept = line;
+        kept = KeyAt(in, i);
     }
     Flush(out);
 }
@@ -319,11 +442,7 @@ static void WriteLines(const Input* in, const Options* opt, SafeSortCompare orde
 /* "FILE: the step: the system's reason", for a failure of -o. */
 static int OutputTrouble(const char* output, const FileStatus* status)
 {
-    char reason[256];
-    fprintf(stderr, "hwsort: %s: %s%s%s\n", output, status->action != nullptr ? status->action : "failed",
-            status->error != 0 ? ": " : "",
-            status->error != 0 ? FileErrorText(status->error, reason, sizeof reason) : "");
-    return kExitTrouble;
+    return Trouble(output, status->action != nullptr ? status->action : "failed", status->error);
 }
 
 /*
@@ -355,7 +474,7 @@ static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare orde
 static int Check(const Input* in, const Options* opt, SafeSortCompare order, const char* name)
 {
     for (size_t i = 1; i < in->count; i++) {
-        int32_t c = order(in->lines[i - 1], in->lines[i], nullptr);
+        int32_t c = order(KeyAt(in, i - 1), KeyAt(in, i), nullptr);
         if (c > 0 || (opt->unique && c == 0)) {
             const char* line = (const char*)in->lines[i];
             fprintf(stderr, "hwsort: %s:%zu: disorder: ", name, i + 1);
@@ -367,57 +486,62 @@ static int Check(const Input* in, const Options* opt, SafeSortCompare order, con
     return kExitOk;
 }
 
-/*
-** Options may come before, between or after the file names, as in sort;
-** after "--" every argument is a file name.  The names are gathered in
-** files[0 .. *count).  Returns false after reporting misuse.
-*/
-static bool ParseArguments(int argc, char** argv, Options* opt, const char** files, int* count)
+/* -t SEP: one byte, or "\t" for a TAB as people type it. */
+static bool ParseSeparator(const char* text, int* separator)
 {
-    bool optionsEnd = false;
-    *count = 0;
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        if (optionsEnd || arg[0] != '-' || arg[1] == 0) {
-            files[(*count)++] = arg;
-        } else if (strcmp(arg, "--") == 0) {
-            optionsEnd = true;
-        } else if (strcmp(arg, "--check") == 0) {
-            opt->check = true;
-        } else if (strcmp(arg, "--version") == 0) {
-            /* At once, as sort does: later arguments are not looked at. */
-            printf("hwsort %s\n", ORLIX_VERSION);
-            exit(kExitOk);
-        } else if (arg[1] == '-') {
-            fprintf(stderr, "hwsort: unknown option '%s'\n", arg);
-            return false;
-        } else {
-            for (const char* p = arg + 1; *p != 0; p++) {
-                if (*p == 'o') {
-                    /* The rest of the argument, or the next one, is the name. */
-                    if (p[1] == 0 && i + 1 == argc) {
-                        fprintf(stderr, "hwsort: option -o needs a file name\n");
-                        return false;
-                    }
-                    opt->output = p[1] != 0 ? p + 1 : argv[++i];
-                    break;
-                }
-                if (*p == 'c')
-                    opt->check = true;
-                else if (*p == 'u')
-                    opt->unique = true;
-                else if (*p == 'r')
-                    opt->reverse = true;
-                else if (*p == 'z')
-                    opt->separator = 0;
-                else {
-                    fprintf(stderr, "hwsort: unknown option '-%c'\n", *p);
-                    return false;
-                }
-            }
-        }
+    if (strcmp(text, "\\t") == 0) return *separator = '\t', true;
+    if (text[0] == 0 || text[1] != 0) return false;
+    return *separator = (unsigned char)text[0], true;
+}
+
+/* -k N[,M]: fields counted from 1, M not before N. */
+static bool ParseKey(const char* text, Options* opt)
+{
+    char* end;
+    if (*text < '1' || *text > '9') return false;
+    opt->first = strtoul(text, &end, 10);
+    opt->last = 0;
+    if (*end == ',') {
+        if (end[1] < '1' || end[1] > '9') return false;
+        opt->last = strtoul(end + 1, &end, 10);
+        if (opt->last < opt->first) return false;
     }
-    return true;
+    return *end == 0;
+}
+
+/*
+** Read the command line into *opt and the file names.  Returns kExitOk, or
+** the exit status after printing the help, the version or a slip.
+*/
+static int ParseArguments(int argc, char** argv, Options* opt, ToolArguments* args)
+{
+    std::string problem;
+    if (!ToolParse(&kCommand, argc - 1, argv + 1, args, &problem))
+        return ToolUsage("hwsort", nullptr, problem.c_str()), kExitTrouble;
+    auto value = [&](const char* name) { return ToolOptionValue(&kCommand, args, name); };
+    if (args->help) {
+        std::string text = ToolCommandHelp("hwsort", &kCommand) + kNotes;
+        ToolWrite(text.data(), text.size());
+        return ToolFinishOutput("hwsort") == kToolOk ? kExitOk : kExitTrouble;
+    }
+    if (value("version") != nullptr) {
+        printf("hwsort %s\n", ORLIX_VERSION);
+        return ToolFinishOutput("hwsort") == kToolOk ? kExitOk : kExitTrouble;
+    }
+    opt->output = value("o");
+    opt->check = value("c") != nullptr;
+    opt->unique = value("u") != nullptr;
+    opt->reverse = value("r") != nullptr;
+    if (value("z") != nullptr) opt->separator = 0;
+    if (value("t") != nullptr && !ParseSeparator(value("t"), &opt->fieldSeparator))
+        return ToolUsage("hwsort", nullptr, "-t takes one byte (or '\\t')"), kExitTrouble;
+    if (value("k") != nullptr && !ParseKey(value("k"), opt))
+        return ToolUsage("hwsort", nullptr, "-k takes N or N,M: fields counted from 1, M not before N"),
+               kExitTrouble;
+    opt->fields = value("k") != nullptr;
+    if (opt->check && args->operands.size() > 1)
+        return ToolUsage("hwsort", nullptr, "-c takes one file at most"), kExitTrouble;
+    return kExitOk;
 }
 
 /* Read, sort and write (or check); `job` holds -o's FILE. */
@@ -427,6 +551,7 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
     int status = kExitOk;
     for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt->separator);
     if (status == kExitOk) status = SplitLines(&in, opt->separator);
+    if (status == kExitOk && opt->fields) status = MakeKeys(&in, opt);
     if (status != kExitOk) return status;
 
     SafeSortCompare order = opt->reverse ? Backward : Forward;
@@ -434,67 +559,46 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
 
     const void** scratch = (const void**)malloc((in.count ? in.count : 1) * sizeof *scratch);
     if (scratch == nullptr) return Trouble("input", "out of memory");
-    SortLines(&in, scratch, order);
+    if (opt->fields)
+        status = SortByKeys(&in, scratch, order);
+    else
+        SortLines(&in, scratch, order);
     free(scratch);
+    if (status != kExitOk) return status;
 
     static Output out;
     if (job != nullptr) return WriteToFile(&in, opt, order, &out, job);
     out.file = stdout;
     WriteLines(&in, opt, order, &out);
     if (fflush(stdout) != 0) Fail(&out);
-    if (out.failed) return Trouble("standard output", strerror(out.error));
+    if (out.failed) return Trouble("standard output", "write", out.error);
     return kExitOk;
-}
-
-/*
-** --help among the options shows the usage whatever else the line holds.
-** Only an option counts: the argument that names -o's file, and every
-** argument after "--", is a file name, as ParseArguments reads it.
-*/
-static bool WantsHelp(int argc, char** argv)
-{
-    for (int i = 1; i < argc && strcmp(argv[i], "--") != 0; i++) {
-        const char* arg = argv[i];
-        if (strcmp(arg, "--help") == 0) return true;
-        if (arg[0] != '-' || arg[1] == '-' || arg[1] == 0) continue;
-        const char* o = strchr(arg + 1, 'o');
-        if (o != nullptr && o[1] == 0) i++; /* -o FILE: skip FILE */
-    }
-    return false;
 }
 
 int main(int argc, char** argv)
 {
-    if (WantsHelp(argc, argv)) {
-        fputs(kUsage, stdout);
-        return kExitOk;
-    }
-    Options opt = {nullptr, false, false, false, '\n'};
-    static const char** files; /* static: reachable until exit */
-    files = (const char**)malloc((size_t)argc * sizeof *files);
-    int fileCount = 0;
-    if (files == nullptr) return Trouble("arguments", "out of memory");
-    if (!ParseArguments(argc, argv, &opt, files, &fileCount)) {
-        fputs("Try 'hwsort --help'.\n", stderr);
-        return kExitTrouble;
-    }
-    if (opt.check && fileCount > 1) {
-        fprintf(stderr, "hwsort: -c takes one file at most\n");
-        return kExitTrouble;
-    }
-    if (fileCount == 0) files[fileCount++] = "-";
+    Options opt = {nullptr, false, false, false, '\n', false, -1, 0, 0};
+    static ToolArguments args; /* static: its names reachable until exit */
+    int status = ParseArguments(argc, argv, &opt, &args);
+    if (status != kExitOk || args.help || ToolOptionValue(&kCommand, &args, "version") != nullptr)
+        return status;
+    static std::vector<const char*> files;
+    files = args.operands;
+    if (files.empty()) files.push_back("-");
+    const char* const* names = files.data();
+    int fileCount = (int)files.size();
 
     /*
     ** -o holds FILE's job lock from before the inputs are read until it is
     ** replaced, so runs that write FILE from FILE itself queue, and neither
     ** loses what the other wrote.
     */
-    if (opt.output == nullptr || opt.check) return Sort(&opt, files, fileCount, nullptr);
+    if (opt.output == nullptr || opt.check) return Sort(&opt, names, fileCount, nullptr);
     static FileJob job;
     FileStatus begun = {nullptr, nullptr, 0};
     if (FileJobBegin(opt.output, kFileLockWaitMs, &job, &begun) != kFileJobStarted)
         return OutputTrouble(opt.output, &begun);
-    int status = Sort(&opt, files, fileCount, &job);
+    status = Sort(&opt, names, fileCount, &job);
     FileJobEnd(&job);
     return status;
 }

@@ -1,6 +1,8 @@
 /*
 ** idxtool: the maintainer's tool for index files.  Every failure names the
-** file and the problem on stderr and ends with a nonzero exit status.
+** file, the step and the system's reason on stderr and ends with a nonzero
+** exit status; a slip on the command line is found before any file is
+** opened, and ends with status 2.
 */
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,40 +17,19 @@
 #endif
 
 #include "collation/compare_headwords.h"
+#include "common/arguments.h"
+#include "common/tool_common.h"
 #include "orlixdb/file_io.h"
 #include "orlixdb/index_format.h"
 #include "orlixdb/orlixdb.h"
+#include "safe_sort/safe_sort.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "record_text.h"
 
-enum { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+enum { kExitOk = kToolOk, kExitFailure = kToolFailure, kExitUsage = kToolUsage };
 
-static const char kUsage[] =
-    "usage: idxtool COMMAND ARGS...\n"
-    "\n"
-    "  build OUT [TEXT]        make index OUT from TEXT (or standard input),\n"
-    "                          one record a line: KEY <TAB> REFERENCE; records\n"
-    "                          are stored in the order given\n"
-    "  dump FILE               print the records of FILE in that text form\n"
-    "  check FILE              check format, checksum and headword order\n"
-    "  merge TARGET SOURCE...  merge the sources into TARGET, as the utility's\n"
-    "                          index job does (missing files count as empty)\n"
-    "  merge --dry-run TARGET SOURCE...\n"
-    "                          say what that merge would do; write nothing\n"
-    "  explain KEY1 KEY2       compare two keys: first line RESULT <TAB> RULE,\n"
-    "                          then which rule decided and why\n"
-    "  find FILE KEY           print the records of FILE whose key differs from\n"
-    "                          KEY only in case and numeric suffix (exit 0 found,\n"
-    "                          1 none, 2 trouble)\n"
-    "  check --lookup FILE     check FILE, then look every key up by binary\n"
-    "                          search as a reader does; name the keys not found\n"
-    "  --help                  show this text\n"
-    "  --version               show the version\n"
-    "\n"
-    "In keys, \\\\ is a backslash, \\t a TAB, \\n a newline and \\xHH any other\n"
-    "byte but NUL.  Keys hold 1 to 1024 bytes; references are 0 to 4294967295.\n"
-    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+static const char kTool[] = "idxtool";
 
 static int Fail(const char* file, const char* problem)
 {
@@ -67,29 +48,57 @@ static bool LoadIndex(const char* path, LoadedIndex* index)
 /* "the step" or "the step: the system's reason". */
 static std::string StatusText(const char* action, int error)
 {
-    std::string text = action != nullptr ? action : "failed";
-    if (error == 0) return text;
-    char reason[256];
-    return text + ": " + FileErrorText(error, reason, sizeof reason);
+    return ToolStepText(action != nullptr ? action : "failed", error);
 }
 
-static bool ReadStream(FILE* in, std::string* text)
+/* All of TEXT, or of standard input for "-". */
+static bool ReadText(const char* path, const char* name, std::string* text)
 {
+    FILE* in = strcmp(path, "-") != 0 ? fopen(path, "rb") : stdin;
+    if (in == nullptr) return ToolFail(kTool, name, "open", ToolLastError()), false;
     char buffer[65536];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
-    return !ferror(in);
+    int error = ferror(in) ? ToolLastError() : 0;
+    bool read = !ferror(in);
+    if (in != stdin) fclose(in);
+    if (!read) return ToolFail(kTool, name, "read", error), false;
+    return true;
 }
 
-static int Build(const char* out, const char* textPath)
+/*
+** Whether build may put an index in place of `out`: it does not exist, is
+** empty, or begins with the index header.  Anything else (the user's text,
+** say, named first by mistake) is kept unless --force.
+*/
+static bool MayReplace(const char* out)
 {
-    const char* name = textPath != nullptr ? textPath : "(standard input)";
-    FILE* in = textPath != nullptr ? fopen(textPath, "rb") : stdin;
-    if (in == nullptr) return Fail(name, "cannot open");
+    uint8_t* data = nullptr;
+    size_t size = 0;
+    FileStatus status = {nullptr, nullptr, 0};
+    enum FileRead read = FileReadWhole(out, kIndexMaxFile, &data, &size, &status);
+    bool index = read == kFileReadOk &&
+                 (size == 0 || (size >= sizeof kIndexMagic && memcmp(data, kIndexMagic, sizeof kIndexMagic) == 0));
+    free(data);
+    if (read == kFileMissing || index) return true;
+    if (read == kFileReadOk || read == kFileTooLarge)
+        fprintf(stderr, "idxtool: %s exists and is not an index; --force replaces it\n", out);
+    else
+        ToolFail(kTool, out, status.action != nullptr ? status.action : "read", status.error);
+    return false;
+}
+
+static int32_t RecordOrder(const void* a, const void* b, void*)
+{
+    return CompareHeadwords(((const IndexRecord*)a)->key, ((const IndexRecord*)b)->key);
+}
+
+static int Build(const char* out, const char* textPath, bool keepOrder, bool force, bool quiet)
+{
+    const char* name = strcmp(textPath, "-") != 0 ? textPath : "(standard input)";
+    if (!force && !MayReplace(out)) return kExitFailure;
     std::string text;
-    bool read = ReadStream(in, &text);
-    if (in != stdin) fclose(in);
-    if (!read) return Fail(name, "cannot read");
+    if (!ReadText(textPath, name, &text)) return kExitFailure;
 
     std::vector<std::string> keys;
     std::vector<uint32_t> references;
@@ -115,6 +124,11 @@ static int Build(const char* out, const char* textPath)
         records[n] = IndexRecord{keys[n].c_str(), (uint32_t)keys[n].size(), references[n]};
         items[n] = &records[n];
     }
+    if (!keepOrder) {
+        /* The collation is not a strict weak order on every input: the safe sort. */
+        std::vector<const void*> scratch(items.size());
+        SafeStableSort((const void**)items.data(), items.size(), scratch.data(), RecordOrder, nullptr);
+    }
     uint64_t size = IndexImageSize(items.data(), items.size());
     if (size == 0) return Fail(out, "too many records for one index");
     std::vector<uint8_t> image((size_t)size);
@@ -122,8 +136,10 @@ static int Build(const char* out, const char* textPath)
     FileStatus status = {nullptr, nullptr, 0};
     if (!FileReplace(out, image.data(), image.size(), &status))
         return Fail(status.path, StatusText(status.action, status.error).c_str());
-    printf("%s: %zu records\n", out, items.size());
-    return kExitOk;
+    if (!quiet)
+        printf("%s: %zu records, %s\n", out, items.size(),
+               keepOrder ? "in the order given" : "in headword order");
+    return ToolFinishOutput(kTool);
 }
 
 static int Dump(const char* path)
@@ -132,9 +148,8 @@ static int Dump(const char* path)
     if (!LoadIndex(path, &index)) return kExitFailure;
     std::string text;
     for (const IndexRecord& r : index.records) FormatRecordLine(r.key, r.length, r.reference, &text);
-    if (fwrite(text.data(), 1, text.size(), stdout) != text.size() || fflush(stdout) != 0)
-        return Fail("(standard output)", "cannot write");
-    return kExitOk;
+    ToolWrite(text.data(), text.size());
+    return ToolFinishOutput(kTool);
 }
 
 static int Check(const char* path)
@@ -142,8 +157,10 @@ static int Check(const char* path)
     LoadedIndex index;
     if (!LoadIndex(path, &index)) return kExitFailure;
     const std::vector<IndexRecord>& r = index.records;
-    for (size_t n = 1; n < r.size(); n++) {
-        if (CompareHeadwords(r[n - 1].key, r[n].key) <= 0) continue;
+    std::vector<const char*> keys(r.size());
+    for (size_t n = 0; n < r.size(); n++) keys[n] = r[n].key;
+    size_t n = FirstOutOfOrder(keys.data(), keys.size(), false);
+    if (n < r.size()) {
         std::string first, second;
         FormatRecordLine(r[n - 1].key, r[n - 1].length, r[n - 1].reference, &first);
         FormatRecordLine(r[n].key, r[n].length, r[n].reference, &second);
@@ -154,13 +171,142 @@ static int Check(const char* path)
         return kExitFailure;
     }
     printf("%s: ok, %zu records in order\n", path, r.size());
-    return kExitOk;
+    return ToolFinishOutput(kTool);
 }
 
-static int Usage(const char* problem)
+static const ToolOption kBuildOptions[] = {
+    {'q', "quiet", false, "  -q, --quiet       print nothing on success\n"},
+    {0, "keep-order", false, "      --keep-order  store the records in the order given (for test files)\n"},
+    {0, "force", false, "      --force       replace OUT even when it is not an index\n"},
+    {0, nullptr, false, nullptr},
+};
+static const ToolOption kCheckOptions[] = {
+    {0, "lookup", false,
+     "      --lookup      then look every key up by binary search as a reader\n"
+     "                    does, and name the keys not found\n"},
+    {0, nullptr, false, nullptr},
+};
+static const ToolOption kMergeOptions[] = {
+    {'q', "quiet", false, "  -q, --quiet       print nothing on success\n"},
+    {'n', "dry-run", false, "  -n, --dry-run     say what the merge would do; write nothing\n"},
+    {0, nullptr, false, nullptr},
+};
+
+enum { kBuild, kDump, kCheck, kMerge, kExplain, kFind, kHelp, kCommands };
+
+static const ToolCommand kCommandTable[kCommands] = {
+    {"build", "OUT TEXT", 2, 2, false, kBuildOptions,
+     "  Make index OUT from TEXT (\"-\": standard input), one record a line:\n"
+     "  KEY <TAB> REFERENCE. The records are stored in headword order; records\n"
+     "  of equal keys keep their order in TEXT. OUT is replaced only when it\n"
+     "  is missing, empty or an index, and never when it is TEXT itself.\n"},
+    {"dump", "FILE", 1, 1, false, nullptr,
+     "  Print the records of FILE in the text form build reads.\n"},
+    {"check", "FILE", 1, 1, false, kCheckOptions,
+     "  Check the format, checksum and headword order of FILE.\n"},
+    {"merge", "TARGET SOURCE...", 2, 1 + kOrlixMaxSources, false, kMergeOptions,
+     "  Merge the sources into TARGET as the utility's index job does; a\n"
+     "  missing file counts as empty.\n"},
+    {"explain", "KEY1 KEY2", 2, 2, true, nullptr,
+     "  Compare two keys: a first line RESULT <TAB> RULE, then which rule\n"
+     "  decided and why. Keys may begin with '-'.\n"},
+    {"find", "FILE KEY", 2, 2, true, nullptr,
+     "  Print the records of FILE whose key differs from KEY only in case and\n"
+     "  numeric suffix: exit 0 found, 1 none, 2 trouble. KEY may begin with '-'.\n"},
+    {"help", "[COMMAND]", 0, 1, false, nullptr,
+     "  Show this text, or the help of one command.\n"},
+};
+
+static const char kIntro[] =
+    "Usage: idxtool COMMAND [OPTION]... OPERAND...\n"
+    "The maintainer's tool for the index files of the dictionary: make them\n"
+    "from text, print, check and merge them, and see why keys sort as they do.\n"
+    "Options may stand anywhere among the operands; after \"--\" every argument\n"
+    "is an operand. A wrong command line is reported before any file is opened.\n";
+
+static const char kGeneral[] =
+    "\n"
+    "General options:\n"
+    "      --help        show this text; after a command, that command's help\n"
+    "      --version     show the version\n";
+
+static const char kNotes[] =
+    "\n"
+    "In keys, \\\\ is a backslash, \\t a TAB, \\n a newline and \\xHH any other\n"
+    "byte but NUL. Keys hold 1 to 1024 bytes; references are 0 to 4294967295.\n"
+    "Exit status: 0 success, 1 failure, 2 wrong usage (nothing was touched).\n";
+
+/* The whole help: every command with its options. */
+static int Help(const ToolCommand* only)
 {
-    fprintf(stderr, "idxtool: %s\n%s", problem, kUsage);
-    return kExitUsage;
+    std::string text;
+    if (only != nullptr) {
+        text = ToolCommandHelp(kTool, only) + kNotes;
+    } else {
+        text = kIntro;
+        for (const ToolCommand& c : kCommandTable) {
+            std::string help = ToolCommandHelp(kTool, &c);
+            text += "\n" + help.substr(strlen("Usage: "));
+        }
+        text += kGeneral;
+        text += kNotes;
+    }
+    ToolWrite(text.data(), text.size());
+    return ToolFinishOutput(kTool);
+}
+
+static const ToolCommand* CommandNamed(const char* name)
+{
+    for (const ToolCommand& c : kCommandTable)
+        if (strcmp(c.name, name) == 0) return &c;
+    return nullptr;
+}
+
+/*
+** A build that would write over its own text: OUT and TEXT (or standard
+** input) are the same file, by whatever names.
+*/
+static int BuildOverInput(const char* out, const char* text)
+{
+    bool fromStdin = strcmp(text, "-") == 0;
+    if (!ToolSameFile(out, fromStdin ? nullptr : text)) return kExitOk;
+    std::string problem = std::string("OUT '") + out + "' is " +
+                          (fromStdin ? std::string("standard input") : "TEXT '" + std::string(text) + "'") +
+                          ", the same file";
+    return ToolUsage(kTool, "build", problem.c_str());
+}
+
+static int Run(const ToolCommand* command, const ToolArguments* args)
+{
+    const std::vector<const char*>& op = args->operands;
+    auto option = [&](const char* name) { return ToolOptionValue(command, args, name) != nullptr; };
+    switch (command - kCommandTable) {
+    case kBuild: {
+        int status = BuildOverInput(op[0], op[1]);
+        if (status != kExitOk) return status;
+        return Build(op[0], op[1], option("keep-order"), option("force"), option("quiet"));
+    }
+    case kDump: return Dump(op[0]);
+    case kCheck: {
+        /* Lookups are only meaningful in an index that passes the ordinary checks. */
+        int status = Check(op[0]);
+        return status != kExitOk || !option("lookup") ? status : CheckLookupCommand(op[0]);
+    }
+    case kMerge:
+        if (option("dry-run"))
+            return MergeDryRunCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1);
+        return MergeCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1, option("quiet"));
+    case kExplain: return ExplainCommand(op[0], op[1]);
+    case kFind:
+        if (op[1][0] == 0) return ToolUsage(kTool, "find", "KEY is empty");
+        return FindCommand(op[0], op[1]);
+    default: {
+        if (op.empty()) return Help(nullptr);
+        const ToolCommand* about = CommandNamed(op[0]);
+        if (about == nullptr) return ToolUsage(kTool, "help", ("no command '" + std::string(op[0]) + "'").c_str());
+        return Help(about);
+    }
+    }
 }
 
 int main(int argc, char** argv)
@@ -170,40 +316,20 @@ int main(int argc, char** argv)
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    if (argc < 2) return Usage("no command");
-    const char* command = argv[1];
-    int args = argc - 2;
-    if (strcmp(command, "--help") == 0 || strcmp(command, "-h") == 0 ||
-        strcmp(command, "help") == 0) {
-        fputs(kUsage, stdout);
-        return kExitOk;
-    }
-    if (strcmp(command, "--version") == 0) {
+    if (argc < 2) return ToolUsage(kTool, nullptr, "no command");
+    const char* name = argv[1];
+    if (strcmp(name, "--help") == 0 || strcmp(name, "-h") == 0) return Help(nullptr);
+    if (strcmp(name, "--version") == 0) {
         printf("idxtool %s\n", ORLIX_VERSION);
-        return kExitOk;
+        return ToolFinishOutput(kTool);
     }
-    if (strcmp(command, "build") == 0 && (args == 1 || args == 2))
-        return Build(argv[2], args == 2 && strcmp(argv[3], "-") != 0 ? argv[3] : nullptr);
-    if (strcmp(command, "dump") == 0 && args == 1) return Dump(argv[2]);
-    if (strcmp(command, "check") == 0 && args == 1) return Check(argv[2]);
-    if (strcmp(command, "explain") == 0 && args == 2) return ExplainCommand(argv[2], argv[3]);
-    if (strcmp(command, "explain") == 0) return Usage("explain takes two keys");
-    if (strcmp(command, "find") == 0 && args == 2) return FindCommand(argv[2], argv[3]);
-    if (strcmp(command, "find") == 0) return Usage("find takes a file and a key");
-    if (strcmp(command, "check") == 0 && args == 2 && strcmp(argv[2], "--lookup") == 0) {
-        /* Lookups are only meaningful in an index that passes the ordinary checks. */
-        int status = Check(argv[3]);
-        return status != kExitOk ? status : CheckLookupCommand(argv[3]);
-    }
-    if (strcmp(command, "merge") == 0 && args >= 2 && strcmp(argv[2], "--dry-run") == 0 &&
-        args - 2 <= kOrlixMaxSources)
-        return MergeDryRunCommand(argv[3], args - 2, argv + 4);
-    if (strcmp(command, "merge") == 0 && args >= 1 && strcmp(argv[2], "--dry-run") == 0)
-        return Usage("wrong number of arguments");
-    if (strcmp(command, "merge") == 0 && args >= 1 && args - 1 <= kOrlixMaxSources)
-        return MergeCommand(argv[2], args - 1, argv + 3, false);
-    if (strcmp(command, "build") == 0 || strcmp(command, "dump") == 0 ||
-        strcmp(command, "check") == 0 || strcmp(command, "merge") == 0)
-        return Usage("wrong number of arguments");
-    return Usage("unknown command");
+    const ToolCommand* command = CommandNamed(name);
+    if (command == nullptr)
+        return ToolUsage(kTool, nullptr, ("unknown command '" + std::string(name) + "'").c_str());
+    ToolArguments args;
+    std::string problem;
+    if (!ToolParse(command, argc - 2, argv + 2, &args, &problem))
+        return ToolUsage(kTool, command->name, problem.c_str());
+    if (args.help) return Help(command);
+    return Run(command, &args);
 }

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The manuals render with `man -l`, without a warning from the formatter,
+# and hold what the tools' help says.  Usage: manpages_test.sh IDXTOOL.1 HWSORT.1
+set -u
+source "$(dirname "$0")/../lib/checks.sh"
+scratch
+
+# page FILE TEXT...: FILE renders cleanly and shows every TEXT.
+page() {
+  local file="$1"; shift
+  case_name="man -l $file"
+  MANWIDTH=100 MANPAGER=cat man --warnings -l "$file" >page.txt 2>warnings.txt || fail "status $?"
+  [ ! -s warnings.txt ] || fail "warnings: $(cat warnings.txt)"
+  local text
+  for text in "$@"; do grep -qF -- "$text" page.txt || fail "no '$text'"; done
+}
+
+page "$1" "idxtool - make, print, check and merge" "idxtool build [OPTION]... OUT TEXT" \
+  "--keep-order" "--force" "--dry-run" "--lookup" "idxtool find FILE KEY" "Exit status" \
+  "hwsort -t '\t' -k 1,1" "hwsort(1)"
+page "$2" "hwsort - sort lines in the headword order" "-k N[,M]" "-t SEP" "-o FILE" \
+  "FILE may also be" "Exit status" "idxtool(1)"
+finish manpages
