@@ -62,11 +62,11 @@ make_indexes() { # make_indexes N
   local n=$1 dir=$work/index-$1
   [ -s "$dir/target.idx" ] && return
   mkdir -p "$dir"
-  head -n "$n" "$sorted" | awk '{ print $0 "\t" NR }' | "$idxtool" build "$dir/target.idx" > /dev/null
+  head -n "$n" "$sorted" | awk '{ print $0 "\t" NR }' | "$idxtool" build "$dir/target.idx" - > /dev/null
   head -n "$n" "$sorted" | awk 'NR % 2 == 1 { print $0 "\t" (NR + 10000000) }' |
-    "$idxtool" build "$dir/source01.idx" > /dev/null
+    "$idxtool" build "$dir/source01.idx" - > /dev/null
   head -n "$n" "$sorted" | awk 'NR % 2 == 0 { print $0 "\t" (NR + 20000000) }' |
-    "$idxtool" build "$dir/source7f.idx" > /dev/null
+    "$idxtool" build "$dir/source7f.idx" - > /dev/null
 }
 
 merge_once() { # merge_once N LABEL

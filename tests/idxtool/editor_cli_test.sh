@@ -4,7 +4,7 @@
 # `find_gives` line an index, a key and the records found, in index order.
 # Usage: editor_cli_test.sh IDXTOOL
 set -u
-tool="$1"
+tool=$(realpath "$1")
 source "$(dirname "$0")/../lib/checks.sh"
 scratch
 ix() { expect "$1" "$2" "$tool" "${@:3}"; }

@@ -2,7 +2,7 @@
 # idxtool's command line: each line below is a command, its exit status and
 # a text its output must contain.  Usage: idxtool_cli_test.sh IDXTOOL
 set -u
-tool="$1"
+tool=$(realpath "$1")
 source "$(dirname "$0")/../lib/checks.sh"
 scratch
 ix() { expect "$1" "$2" "$tool" "${@:3}"; }
@@ -22,6 +22,10 @@ ix 0 "b.idx: 2 records"        build b.idx - <b.txt
 ix 1 "bad.txt:2: unknown escape" build c.idx bad.txt
 ix 1 "missing.txt: open: No such file or directory" build c.idx missing.txt
 ix 1 "missing.idx: no such file" dump missing.idx
+long=$(printf 'd%.0s' $(seq 200))/$(printf 'e%.0s' $(seq 200))
+mkdir -p "$long"
+ix 1 "idxtool: $long/missing.txt: open: No such file or directory" build c.idx "$long/missing.txt"
+ix 1 "idxtool: $long/x.idx/y.idx: cannot create its temporary: No such file" build "$long/x.idx/y.idx" a.txt
 ix 1 "junk.idx: not an index file (wrong magic)" check junk.idx
 ix 0 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
 ix 0 "missing.idx: no such file, counted as empty" merge a.idx missing.idx b.idx

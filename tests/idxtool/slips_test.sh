@@ -54,6 +54,11 @@ rows() {
   slip 1 "my.tsv exists and is not an index; --force replaces it" idxtool build my.tsv empty.txt
   slip 1 "link.tsv exists and is not an index"       idxtool build link.tsv empty.txt
   slip 2 "unknown option '-o'"                       idxtool build -o a.idx my.tsv
+  slip 2 "build: '-' is standard input, which only build's TEXT reads" idxtool build - my.tsv
+  slip 2 "merge: '-' is standard input"              idxtool merge - a.idx
+  slip 2 "merge: '-' is standard input"              idxtool merge a.idx -
+  slip 2 "dump: '-' is standard input"               idxtool dump -
+  slip 2 "find: '-' is standard input"               idxtool find - a
   slip 2 "option '--quiet' takes no value"           idxtool build --quiet=yes a.idx my.tsv
   slip 2 "unknown option '--keep'"                   idxtool build --keep a.idx my.tsv
   # Options are never file names; help touches nothing.

@@ -15,7 +15,8 @@ idxtool() {
 idxtool_ok() { idxtool "$@" || fail "idxtool $*: $(cat idxtool.out)"; }
 
 # A dictionary directory holding the three indexes built from TEXT files
-# (an empty name leaves that file out), and the registry pointing at it.
+# in the order of the text (the target is unsorted on purpose; an empty name
+# leaves that file out), and the registry pointing at it.
 dictionary() {
   dir="$ORLIX_WORK/case-$case_name"
   rm -rf "$dir" && mkdir -p "$dir/app" "$dir/dict"
@@ -25,7 +26,7 @@ dictionary() {
   local name text
   for name in 00010301 01010301 7F010301; do
     text="$1"; shift
-    [ -z "$text" ] || idxtool_ok build "$name.idx" "$here/$text"
+    [ -z "$text" ] || idxtool_ok build --keep-order "$name.idx" "$here/$text"
   done
   local key='HKLM\SOFTWARE\Quorvane\Orlix'
   wine_reg "$ORLIX_VIEW" add "$key\\System\\InstallInfo" /v CurrentVersion /t REG_SZ /d 6.0 /f ||
@@ -142,9 +143,9 @@ case_idxtool_editor_commands() {
   rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
   printf 'bank\t1\nBank\t2\n-Bank\t3\nbank@2\t4\nbanks\t5\n' >bank.txt
   printf -- '-\t1\n-- \t2\n+ -\t3\nx\t4\n' >cyclic.txt
-  idxtool_ok build unsorted.idx bank.txt
+  idxtool_ok build --keep-order unsorted.idx bank.txt
   idxtool_ok merge bank.idx unsorted.idx
-  idxtool_ok build cyclic.idx cyclic.txt
+  idxtool_ok build --keep-order cyclic.idx cyclic.txt
   idxtool_ok explain -Bank bank
   [ "$(head -1 idxtool.out)" = $'-32\tcase' ] || fail "explain: $(cat idxtool.out)"
   idxtool_ok explain 'a\tb' 'a b'

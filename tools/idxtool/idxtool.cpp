@@ -276,9 +276,26 @@ static int BuildOverInput(const char* out, const char* text)
     return ToolUsage(kTool, "build", problem.c_str());
 }
 
+/*
+** "-" stands for standard input where a command reads text (build's TEXT)
+** and nowhere else: a file of that name is written "./-".  The index of
+** the first file operand that is "-", or -1.
+*/
+static int StdinNamedAsFile(const ToolCommand* command, const std::vector<const char*>& op)
+{
+    int index = command - kCommandTable;
+    size_t files = index == kBuild || index == kFind ? 1 : index == kExplain || index == kHelp ? 0 : op.size();
+    for (size_t n = 0; n < files && n < op.size(); n++)
+        if (strcmp(op[n], "-") == 0) return (int)n;
+    return -1;
+}
+
 static int Run(const ToolCommand* command, const ToolArguments* args)
 {
     const std::vector<const char*>& op = args->operands;
+    if (StdinNamedAsFile(command, op) >= 0)
+        return ToolUsage(kTool, command->name,
+                         "'-' is standard input, which only build's TEXT reads; a file named - is ./-");
     auto option = [&](const char* name) { return ToolOptionValue(command, args, name) != nullptr; };
     switch (command - kCommandTable) {
     case kBuild: {
