@@ -100,6 +100,7 @@ struct OrlixMergedImage {
 /*
 ** Build what a merge of target and sources would write, reading them as
 ** the job does and writing nothing; the job itself builds its image here.
+** No lock is taken: a job that runs meanwhile may change the target.
 ** inputs (when not null) has count + 1 entries, target first, and is
 ** filled as far as the inputs were read, also on failure.  On failure
 ** *merged holds nothing and *report (when not null) says what failed.

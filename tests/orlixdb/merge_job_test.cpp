@@ -168,6 +168,7 @@ TEST(MergeIndexes, InputsSayWhatEachHeldAndKept)
         std::vector<OrlixMergeInput> planned, counted;
         EXPECT_EQ(job.Plan(&image, &unchanged, &planned), c.result) << c.what;
         EXPECT_EQ(job.RunCounting(&counted), c.result) << c.what;
+        EXPECT_EQ(image.empty(), c.result != kOrlixOk) << c.what;
         for (size_t n = 0; n < c.expected.size(); n++) {
             EXPECT_TRUE(c.expected[n] == planned[n]) << c.what << ": image, input " << n;
             EXPECT_TRUE(c.expected[n] == counted[n]) << c.what << ": job, input " << n;
@@ -307,6 +308,12 @@ TEST(MergeIndexes, BadCallsAreRefused)
     EXPECT_EQ(OrlixMergeIndexes("t", 1, null, CompareHeadwords), kOrlixBadCall);
     EXPECT_EQ(OrlixMergeIndexes("t", 1, empty, CompareHeadwords), kOrlixBadCall);
     EXPECT_EQ(OrlixMergeIndexes("t", 1, one, nullptr), kOrlixBadCall);
+    OrlixMergedImage merged;
+    EXPECT_EQ(OrlixBuildMergedImage("t", 1, null, CompareHeadwords, &merged, nullptr, nullptr),
+              kOrlixBadCall);
+    EXPECT_EQ(merged.bytes, nullptr);
+    EXPECT_EQ(OrlixBuildMergedImage("t", 0, one, CompareHeadwords, nullptr, nullptr, nullptr),
+              kOrlixBadCall);
 }
 
 /* Comparators the job must survive; each checks it is handed two real keys. */

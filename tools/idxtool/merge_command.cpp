@@ -98,8 +98,8 @@ int MergeDryRunCommand(const char* target, int count, char** sources)
 
 /*
 ** The job reports the file it failed on, the step and the system's
-** reason, and what it kept of each input; nothing is read again, so the
-** figures are this job's even when another job replaces the target next.
+** reason, and what it kept of each input, so nothing is read again to
+** explain a failure or to count the result.
 */
 int MergeCommand(const char* target, int count, char** sources, bool quiet)
 {
