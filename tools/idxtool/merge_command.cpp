@@ -1,8 +1,8 @@
 /*
 ** idxtool merge and merge --dry-run, side by side.  Both ask the library:
 ** the merge runs its index job, the dry run has it build the image that
-** job would write and compares it with the target, writing nothing.  So
-** the two cannot disagree on what is kept or how it is ordered.  Both name
+** job would write, and whether that changes the target, writing nothing.
+** So the two cannot disagree on what is kept or how it is ordered.  Both name
 ** every source that does not exist, since the job quietly counts such a
 ** source as empty and a misspelt name would otherwise merge nothing.
 */
