@@ -44,7 +44,7 @@ struct ToolArguments {
     bool help;
     std::vector<const char*> operands;
     std::vector<const char*> values; /* per option row: its last value, "" for a flag; null unset */
-    const char* repeated;            /* an option given twice that takes a value, or null */
+    int repeated;                    /* row of an option with a value given twice, or -1 */
 };
 
 /*

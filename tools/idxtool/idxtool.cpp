@@ -33,8 +33,7 @@ static const char kTool[] = "idxtool";
 
 static int Fail(const char* file, const char* problem)
 {
-    fprintf(stderr, "idxtool: %s: %s\n", file, problem);
-    return kExitFailure;
+    return ToolFail(kTool, file, problem, 0);
 }
 
 /* Load `path`; on failure print the problem and return false. */
