@@ -48,12 +48,13 @@ ix 2 "explain: expects KEY1 KEY2, not 1 operand" explain onlyone
 ix 2 "explain: expects KEY1 KEY2, not 3 operands" explain a b c
 
 # find: every record differing only in case and suffix, in index order.
-find_gives bank.idx bank   $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1| bank\t6|bank@\t7|bank@1\t4'
-find_gives bank.idx BANK@9 $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1| bank\t6|bank@\t7|bank@1\t4'
+find_gives bank.idx bank   $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1|\\x20bank\t6|bank@\t7|bank@1\t4'
+find_gives bank.idx BANK@9 $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1|\\x20bank\t6|bank@\t7|bank@1\t4'
 find_gives bank.idx -bank  $'-Bank\t12|-bank\t8'
 find_gives bank.idx 'bank\x202' $'bank 2\t10'
 find_gives bank.idx bankx  ''
 ix 1 "no record of 'bankx'"       find bank.idx bankx
+ix 1 "unsorted.idx: not in headword order at record 2; see idxtool check" find unsorted.idx bank
 ix 2 "missing.idx: no such file"  find missing.idx bank
 ix 2 "junk.idx: not an index file" find junk.idx bank
 ix 2 "unknown escape"             find bank.idx 'b\q'

@@ -28,7 +28,7 @@ done < <(grep -E '^\| `[^`]*` \| `[^`]*` \| -?[0-9]+ \| ' "$doc")
 # indented lines after it, must be what idxtool prints.
 while IFS= read -r command; do
   read -ra args <<<"${command#    \$ idxtool }"
-  want=$(awk -v c="$command" '$0 == c { on = 1; next } on && /^    / { print substr($0, 5); next } { on = 0 }' "$doc")
+  want=$(c="$command" awk '$0 == ENVIRON["c"] { on = 1; next } on && /^    / { print substr($0, 5); next } { on = 0 }' "$doc")
   got=$("$tool" "${args[@]}")
   if [ "$got" != "$want" ]; then
     echo "FAIL: the page's session of '${command#    \$ }' differs from idxtool's:"

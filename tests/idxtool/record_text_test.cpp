@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <random>
 
 #include "idxtool/record_text.h"
 
@@ -21,7 +24,20 @@ TEST(RecordText, FormatsAndParsesBack)
         {"\xE9t\xE9", 10, "\\xE9t\\xE9\t10\n"},
         {"\x01\x1F\x7F", 11, "\\x01\\x1F\\x7F\t11\n"},
         {"word@12", 4294967295u, "word@12\t4294967295\n"},
-        {"  lead", 3, "  lead\t3\n"},
+        {"  lead", 3, "\\x20\\x20lead\t3\n"},
+        {"trail ", 3, "trail\\x20\t3\n"},
+        {" ", 3, "\\x20\t3\n"},
+        {"\r", 3, "\\x0D\t3\n"},
+        /* Text in UTF-8 stays as it is: é, ß, €, U+FFFD, U+10000, U+10FFFF, NBSP. */
+        {"caf\xC3\xA9 Stra\xC3\x9F" "e", 1, "caf\xC3\xA9 Stra\xC3\x9F" "e\t1\n"},
+        {"\xE2\x82\xAC\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xC2\xA0", 1,
+         "\xE2\x82\xAC\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xC2\xA0\t1\n"},
+        /* What is no text is escaped byte by byte: overlongs, a surrogate, past
+           U+10FFFF, no lead byte, a sequence cut short, a C1 control. */
+        {"\xC0\xAF\xE0\x80\xAF", 2, "\\xC0\\xAF\\xE0\\x80\\xAF\t2\n"},
+        {"\xED\xA0\x80\xF4\x90\x80\x80", 2, "\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\t2\n"},
+        {"\xA9\xE2\x82" "a\xC3", 2, "\\xA9\\xE2\\x82" "a\\xC3\t2\n"},
+        {"\xC3\xA9\xA9\xC2\x85", 2, "\xC3\xA9\\xA9\\xC2\\x85\t2\n"},
     };
     for (const TextCase& c : table) {
         std::string line;
@@ -42,6 +58,82 @@ TEST(RecordText, AcceptsRawBytesAndLowerHexAndCrLf)
     EXPECT_EQ(ParseRecordLine("\xE9\\xe9\t5\r", 8, &key, &reference), nullptr);
     EXPECT_EQ(key, "\xE9\xE9");
     EXPECT_EQ(reference, 5u);
+}
+
+/* A piece of a generated key: its bytes and what the text form shows of them. */
+struct Piece {
+    std::string bytes, text;
+    bool cut; /* a character cut short: a continuation byte must not follow */
+};
+
+static std::string Utf8(uint32_t c)
+{
+    if (c < 0x800) return {char(0xC0 | c >> 6), char(0x80 | (c & 0x3F))};
+    if (c < 0x10000)
+        return {char(0xE0 | c >> 12), char(0x80 | (c >> 6 & 0x3F)), char(0x80 | (c & 0x3F))};
+    return {char(0xF0 | c >> 18), char(0x80 | (c >> 12 & 0x3F)), char(0x80 | (c >> 6 & 0x3F)),
+            char(0x80 | (c & 0x3F))};
+}
+
+static std::string Hex(const std::string& bytes)
+{
+    std::string text;
+    char escape[5];
+    for (char c : bytes) snprintf(escape, sizeof escape, "\\x%02X", (unsigned char)c), text += escape;
+    return text;
+}
+
+static Piece RandomPiece(std::mt19937& rng, bool afterCut)
+{
+    static const uint32_t kFirst[] = {0xA0, 0x800, 0xE000, 0x10000}, kEnd[] = {0x800, 0xD800, 0x10000, 0x110000};
+    size_t range = rng() % 4;
+    uint32_t character = kFirst[range] + rng() % (kEnd[range] - kFirst[range]);
+    char cont = char(0x80 + rng() % 64);
+    std::string bad[] = {std::string(1, afterCut ? '\xFF' : cont),   /* no lead byte */
+                         {char(0xC0 + rng() % 2), cont},              /* overlong */
+                         {'\xE0', char(0x80 + rng() % 32), cont},     /* overlong */
+                         {'\xF0', char(0x80 + rng() % 16), cont, cont},
+                         {'\xED', char(0xA0 + rng() % 32), cont},     /* a surrogate */
+                         {char(0xF4 + rng() % 12), char(0x90 + rng() % 48), cont, cont}};
+    char ascii = char(0x21 + rng() % 94), control = char(rng() % 32);
+    std::string c1 = Utf8(0x80 + rng() % 32);
+    std::string cut = Utf8(character).substr(0, 1 + rng() % (Utf8(character).size() - 1));
+    switch (rng() % 8) {
+    case 0: return ascii == '\\' ? Piece{"\\", "\\\\", false} : Piece{{ascii}, {ascii}, false};
+    case 1: return {" ", " ", false}; /* "\x20" at an edge of the key */
+    case 2:
+        if (control == 0) control = 0x7F;
+        return {{control}, control == '\t' ? "\\t" : control == '\n' ? "\\n" : Hex({control}), false};
+    case 3:
+    case 4: return {Utf8(character), Utf8(character), false};
+    case 5: return {c1, Hex(c1), false};
+    case 6: return {cut, Hex(cut), true};
+    }
+    std::string b = bad[rng() % 6];
+    return {b, Hex(b), false};
+}
+
+/*
+** Keys of random pieces, invalid UTF-8 among them, each shown as the
+** pieces say and read back to the same bytes.
+*/
+TEST(RecordText, GeneratedKeysRoundTrip)
+{
+    std::mt19937 rng(16);
+    for (int n = 0; n < 20000; n++) {
+        std::vector<Piece> pieces;
+        for (size_t count = 1 + rng() % 10; pieces.size() < count;)
+            pieces.push_back(RandomPiece(rng, !pieces.empty() && pieces.back().cut));
+        for (size_t i = 0; i < pieces.size() && pieces[i].bytes == " "; i++) pieces[i].text = "\\x20";
+        for (size_t i = pieces.size(); i-- > 0 && pieces[i].bytes == " ";) pieces[i].text = "\\x20";
+        std::string key, want, line, back;
+        for (const Piece& p : pieces) key += p.bytes, want += p.text;
+        FormatRecordLine(key.data(), key.size(), 7, &line);
+        ASSERT_EQ(line, want + "\t7\n") << Hex(key);
+        uint32_t reference = 0;
+        ASSERT_EQ(ParseRecordLine(line.data(), line.size() - 1, &back, &reference), nullptr);
+        ASSERT_EQ(back, key) << Hex(key);
+    }
 }
 
 struct BadLine {

@@ -154,12 +154,19 @@ case_idxtool_editor_commands() {
   [ "$(cat idxtool.out)" = $'Bank\t2\nbank\t1\nbank@2\t4' ] || fail "find: $(cat idxtool.out)"
   idxtool find bank.idx bang
   [ $? = 1 ] || fail "find of a missing headword did not exit 1"
+  idxtool find unsorted.idx bank
+  [ $? = 1 ] && grep -q 'not in headword order at record 2' idxtool.out || fail "find: $(cat idxtool.out)"
+  printf 'caf\xc3\xa9 \t6\n' >utf8.txt
+  idxtool_ok build utf8.idx utf8.txt
+  idxtool_ok dump utf8.idx
+  [ "$(cat idxtool.out)" = $'caf\xc3\xa9\\x20\t6' ] || fail "dump: $(cat idxtool.out)"
   idxtool check --lookup cyclic.idx
   [ $? = 1 ] && grep -q '1 of 4 keys not found by binary search' idxtool.out ||
     fail "check --lookup: $(cat idxtool.out)"
   cp bank.idx before.idx
-  idxtool_ok merge --dry-run bank.idx cyclic.idx
+  idxtool_ok merge --dry-run bank.idx cyclic.idx gone.idx
   grep -q 'added:           4 records' idxtool.out || fail "merge --dry-run: $(cat idxtool.out)"
+  grep -q 'gone.idx: no such file, counted as empty' idxtool.out || fail "merge --dry-run: $(cat idxtool.out)"
   cmp -s bank.idx before.idx || fail "merge --dry-run changed the target"
   idxtool_ok --help
   grep -q 'check --lookup FILE' idxtool.out || fail "--help: $(cat idxtool.out)"

@@ -44,7 +44,10 @@ bool SameHeadword(const char* indexKey, const std::string& key);
 std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key,
                                  size_t* probes);
 
-/* idxtool find FILE KEY: 0 when records were found, 1 when none, 2 on trouble. */
+/*
+** idxtool find FILE KEY: 0 when records were found, 1 when none or when
+** FILE is out of headword order, 2 on trouble.
+*/
 int FindCommand(const char* path, const char* key);
 
 /* A record a reader's binary search cannot reach, and the probe that turned it away. */
@@ -63,7 +66,10 @@ struct UnreachableKey {
 */
 std::vector<UnreachableKey> FindUnreachableKeys(const std::vector<IndexRecord>& records);
 
-/* idxtool check --lookup FILE, after the ordinary checks passed: 0 or 1. */
+/*
+** idxtool check --lookup FILE: 0, or 1 when a key is not reached or FILE
+** is out of headword order (where it leaves the order is named).
+*/
 int CheckLookupCommand(const char* path);
 
 /* What a merge of sources into a target would do. */

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "collation/byte_classes.h"
 #include "collation/compare_headwords.h"
 #include "editor_commands.h"
 #include "record_text.h"
@@ -39,7 +40,7 @@ static std::string Quoted(const char* p, size_t length)
 }
 
 /* "'c' (byte 3)": one byte of a key, by its 1-based position. */
-static std::string ByteAt(const Side& side, const char* p)
+static std::string Place(const Side& side, const char* p)
 {
     std::string position = "byte " + std::to_string(p - side.base + 1);
     if (*p == 0) return "the end of the key (" + position + ")";
@@ -48,26 +49,27 @@ static std::string ByteAt(const Side& side, const char* p)
 
 static std::string Signed(int32_t v) { return std::to_string(v); }
 
-static std::string Code(char c) { return std::to_string((int)(signed char)c); }
+static std::string Code(const char* p) { return std::to_string(ByteAt(p)); }
 
-static const char* ClassOf(char c)
+/* The collation's class of the byte at p, in words. */
+static const char* ClassOf(const char* p)
 {
-    signed char s = (signed char)c;
-    if ((s >= 'A' && s <= 'Z') || (s >= 'a' && s <= 'z')) return "a letter";
-    if (s == ' ' || (s >= 9 && s <= 13)) return "whitespace";
-    if (s >= '0' && s <= '9') return "a digit";
+    int32_t c = ByteAt(p);
+    if (IsLetter(c)) return "a letter";
+    if (IsWhitespace(c)) return "whitespace";
+    if (IsDigit(c)) return "a digit";
     return "punctuation";
 }
 
 /* Why the pair that set a verdict gave its value. */
 static std::string WhyValue(const HeadwordVerdictNote& note, enum HeadwordRule rule)
 {
-    const char* ca = ClassOf(*note.first);
-    const char* cb = ClassOf(*note.second);
+    const char* ca = ClassOf(note.first);
+    const char* cb = ClassOf(note.second);
     if (rule == kHeadwordRuleCase)
-        return Code(*note.first) + " - " + Code(*note.second) + ": the upper-case letter sorts first";
+        return Code(note.first) + " - " + Code(note.second) + ": the upper-case letter sorts first";
     if (std::string(ca) == cb)
-        return Code(*note.first) + " - " + Code(*note.second);
+        return Code(note.first) + " - " + Code(note.second);
     bool firstMarked = note.value > 0;
     std::string owner = firstMarked ? "first" : "second";
     std::string what = firstMarked ? ca : cb;
@@ -80,15 +82,15 @@ static void VerdictLine(std::string* out, const char* label, const HeadwordVerdi
                         enum HeadwordRule rule, const Side& a, const Side& b)
 {
     if (note.value == 0) return;
-    *out += "  " + std::string(label) + ": " + Signed(note.value) + ", at " + ByteAt(a, note.first) +
-            " of the first key against " + ByteAt(b, note.second) + " of the second; " +
+    *out += "  " + std::string(label) + ": " + Signed(note.value) + ", at " + Place(a, note.first) +
+            " of the first key against " + Place(b, note.second) + " of the second; " +
             WhyValue(note, rule) + "\n";
 }
 
 /* "runs to the end of its key" or "ends at '@' (byte 4)". */
 static std::string EndOf(const Side& side, const char* end)
 {
-    return *end == 0 ? "runs to the end of its key" : "ends at " + ByteAt(side, end);
+    return *end == 0 ? "runs to the end of its key" : "ends at " + Place(side, end);
 }
 
 static std::string Ends(const HeadwordExplanation& e, const Side& a, const Side& b)
@@ -110,20 +112,20 @@ static std::string Decision(const HeadwordExplanation& e, const Side& a, const S
     std::string oneEnded =
         std::string("the ") + (firstEnded ? a.name : b.name) + " headword " +
         EndOf(firstEnded ? a : b, firstEnded ? e.firstAt : e.secondAt) + " while the " +
-        longer.name + " goes on at " + ByteAt(longer, longerAt);
+        longer.name + " goes on at " + Place(longer, longerAt);
     std::string phase = e.firstMatch != nullptr ? "inner punctuation" : "leading punctuation";
     switch (e.rule) {
     case kHeadwordRuleLetters:
-        return ByteAt(a, e.firstAt) + " of the first key and " + ByteAt(b, e.secondAt) +
+        return Place(a, e.firstAt) + " of the first key and " + Place(b, e.secondAt) +
                " of the second differ after case folding: " + Signed(e.result) +
                "; nothing after them counts";
     case kHeadwordRuleRest:
-        if (e.restAt != nullptr && strcmp(ClassOf(*e.restAt), "a letter") == 0)
-            return oneEnded + "; the letter " + ByteAt(longer, e.restAt) +
+        if (e.restAt != nullptr && strcmp(ClassOf(e.restAt), "a letter") == 0)
+            return oneEnded + "; the letter " + Place(longer, e.restAt) +
                    " left over makes the " + longer.name + " key the greater, whatever else was met";
         if (e.restAt != nullptr)
             return oneEnded + "; no letter is left, no digit difference was met, and the digit " +
-                   ByteAt(longer, e.restAt) + " left over makes the " + longer.name +
+                   Place(longer, e.restAt) + " left over makes the " + longer.name +
                    " key the greater";
         return oneEnded + "; only punctuation or whitespace is left and no " + phase +
                " difference was met, so the " + longer.name + " key, the longer, is the greater";
@@ -171,8 +173,8 @@ std::string ExplainKeys(const std::string& first, const std::string& second, int
     VerdictLine(&verdicts, "leading punctuation", e.leadPunct, kHeadwordRuleLeadingPunctuation, a, b);
     out += verdicts.empty() ? "verdicts met: none\n" : "verdicts met, strongest first:\n" + verdicts;
     if (e.firstMatch != nullptr)
-        out += "first matched word byte pair: " + ByteAt(a, e.firstMatch) + " and " +
-               ByteAt(b, e.secondMatch) + "; punctuation met from there on ranks above case\n";
+        out += "first matched word byte pair: " + Place(a, e.firstMatch) + " and " +
+               Place(b, e.secondMatch) + "; punctuation met from there on ranks above case\n";
     else
         out += "no word byte pair matched; punctuation met ranks below case\n";
     return out;

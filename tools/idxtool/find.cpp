@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "collation/byte_classes.h"
 #include "collation/compare_headwords.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
@@ -19,7 +20,7 @@
 static std::string Headword(const char* key)
 {
     std::string h;
-    for (; *key != 0 && *key != '@'; key++) h.push_back(*key >= 'A' && *key <= 'Z' ? *key + 32 : *key);
+    for (; !IsEndByte(ByteAt(key)); key++) h.push_back((char)Fold(ByteAt(key)));
     return h;
 }
 
@@ -79,6 +80,11 @@ int FindCommand(const char* path, const char* keyText)
     if (LoadIndexFile(path, false, &index, &problem) != nullptr) {
         fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
         return 2;
+    }
+    problem = OrderProblem(index);
+    if (!problem.empty()) {
+        fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
+        return 1;
     }
     size_t probes = 0;
     std::vector<size_t> found = FindHeadword(index.records, key, &probes);

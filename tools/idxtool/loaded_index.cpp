@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include "common/tool_common.h"
 #include "orlixdb/file_io.h"
 
 static const char* FileReadText(enum FileRead read)
@@ -20,6 +21,15 @@ std::string IndexProblemWords(int32_t problem, uint32_t badRecord)
     if (problem >= kIndexEmptyKey && problem <= kIndexRecordOverrun)
         text += " (record " + std::to_string(badRecord + 1) + ")";
     return text;
+}
+
+std::string OrderProblem(const LoadedIndex& index)
+{
+    std::vector<const char*> keys;
+    for (const IndexRecord& r : index.records) keys.push_back(r.key);
+    size_t n = FirstOutOfOrder(keys.data(), keys.size(), false);
+    if (n == keys.size()) return "";
+    return "not in headword order at record " + std::to_string(n + 1) + "; see idxtool check";
 }
 
 const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* index,

@@ -27,6 +27,14 @@ struct LoadedIndex {
 const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* index,
                           std::string* problem);
 
+/*
+** Where an index leaves headword order: "not in headword order at record
+** N; see idxtool check", N counted from 1, or empty when it is in order.
+** A binary search over such an index can miss keys that are there, so
+** the commands that search refuse it rather than answer "no record".
+*/
+std::string OrderProblem(const LoadedIndex& index);
+
 /* The problem of a file that is not an intact index, with the record at fault. */
 std::string IndexProblemWords(int32_t problem, uint32_t badRecord);
 

@@ -88,6 +88,11 @@ int CheckLookupCommand(const char* path)
         fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
         return 1;
     }
+    problem = OrderProblem(index);
+    if (!problem.empty()) {
+        fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
+        return 1;
+    }
     const std::vector<IndexRecord>& r = index.records;
     std::vector<UnreachableKey> missed = FindUnreachableKeys(r);
     for (const UnreachableKey& m : missed) {

@@ -10,19 +10,11 @@
 #include <stdlib.h>
 
 #include "collation/compare_headwords.h"
+#include "common/tool_common.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "orlixdb/file_io.h"
 #include "orlixdb/orlixdb.h"
-
-/* "the step" or "the step: the system's reason". */
-static std::string StatusText(const char* action, int error)
-{
-    std::string text = action != nullptr ? action : "failed";
-    if (error == 0) return text;
-    char reason[256];
-    return text + ": " + FileErrorText(error, reason, sizeof reason);
-}
 
 /* What a failed merge or plan was stopped by, in words; *file the file concerned. */
 static std::string ProblemOf(int32_t result, const OrlixMergeReport& report, const char* target,
@@ -32,7 +24,7 @@ static std::string ProblemOf(int32_t result, const OrlixMergeReport& report, con
     if (report.action == nullptr) return OrlixResultText(result);
     if (result == kOrlixCorrupt && report.indexProblem != kIndexFine)
         return IndexProblemWords(report.indexProblem, report.badRecord);
-    return StatusText(report.action, report.systemError);
+    return ToolStepText(report.action, report.systemError);
 }
 
 /* The sources among inputs[1 .. count] that the library found missing. */
@@ -48,7 +40,7 @@ static std::vector<const char*> MissingSources(int count, char** sources,
 static void NameMissing(const std::vector<const char*>& missing)
 {
     for (const char* path : missing)
-        fprintf(stderr, "idxtool: %s: no such file, counted as empty\n", path);
+        ToolFail("idxtool", path, "no such file, counted as empty", 0);
 }
 
 bool PlanMerge(const char* target, int count, char** sources, MergePlan* plan,
@@ -84,9 +76,7 @@ int MergeDryRunCommand(const char* target, int count, char** sources)
     bool planned = PlanMerge(target, count, sources, &plan, &problem, &failed);
     NameMissing(plan.missingSources);
     if (!planned) {
-        fprintf(stderr, "idxtool: %s: %s; a merge would stop here\n", failed.c_str(),
-                problem.c_str());
-        return 1;
+        return ToolFail("idxtool", failed.c_str(), (problem + "; a merge would stop here").c_str(), 0);
     }
     printf("%s: dry run, nothing written\n", target);
     printf("  target:          %zu records%s\n", plan.targetRecords,
@@ -120,7 +110,7 @@ int MergeCommand(const char* target, int count, char** sources, bool quiet)
     NameMissing(MissingSources(count, sources, inputs));
     if (result != kOrlixOk) {
         std::string file, problem = ProblemOf(result, report, target, &file);
-        if (report.action != nullptr) fprintf(stderr, "idxtool: %s: %s\n", file.c_str(), problem.c_str());
+        if (report.action != nullptr) ToolFail("idxtool", file.c_str(), problem.c_str(), 0);
         fprintf(stderr, "idxtool: merge into %s: %s (result %d); %s %s\n", target,
                 OrlixResultText(result), (int)result, target,
                 report.targetReplaced ? "holds the merged index" : "is unchanged");

@@ -4,19 +4,65 @@
 
 static const char kHex[] = "0123456789ABCDEF";
 
+/*
+** The length of the character at p[0 .. length) when it is text in UTF-8:
+** a well-formed sequence (shortest form, no surrogate, at most U+10FFFF)
+** of a character that is not a C1 control.  0 for anything else, and for
+** ASCII, which the caller handles byte by byte.
+*/
+static size_t TextCharLength(const unsigned char* p, size_t length)
+{
+    size_t n;
+    uint32_t c, least;
+    if (p[0] >= 0xC2 && p[0] <= 0xDF)
+        n = 2, c = p[0] & 0x1Fu, least = 0xA0; /* below U+00A0: C1 controls */
+    else if (p[0] >= 0xE0 && p[0] <= 0xEF)
+        n = 3, c = p[0] & 0x0Fu, least = 0x800;
+    else if (p[0] >= 0xF0 && p[0] <= 0xF4)
+        n = 4, c = p[0] & 0x07u, least = 0x10000;
+    else
+        return 0;
+    if (length < n) return 0;
+    for (size_t i = 1; i < n; i++) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+        c = c << 6 | (p[i] & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    return n;
+}
+
+static void AppendHexEscape(unsigned char c, std::string* out)
+{
+    char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+    out->append(escape, sizeof escape);
+}
+
+/*
+** Text stays as it is, so a French or German list reads in a terminal.
+** Escaped is all that is not text or would not be seen: bytes that are no
+** valid UTF-8, control characters (C0, DEL, C1), the backslash itself, and
+** spaces at either edge, which the collation ignores and an eye misses.
+*/
 void FormatKeyText(const char* key, size_t length, std::string* out)
 {
+    const unsigned char* p = (const unsigned char*)key;
+    size_t first = 0, end = length; /* the key between its edge spaces */
+    while (first < length && p[first] == ' ') first++;
+    while (end > first && p[end - 1] == ' ') end--;
     for (size_t i = 0; i < length; i++) {
-        unsigned char c = (unsigned char)key[i];
-        if (c == '\\') {
+        unsigned char c = p[i];
+        size_t text = c >= 0x80 ? TextCharLength(p + i, length - i) : 0;
+        if (text > 0) {
+            out->append(key + i, text);
+            i += text - 1;
+        } else if (c == '\\') {
             out->append("\\\\");
         } else if (c == '\t') {
             out->append("\\t");
         } else if (c == '\n') {
             out->append("\\n");
-        } else if (c < 0x20 || c >= 0x7F) {
-            char escape[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-            out->append(escape, sizeof escape);
+        } else if (c < 0x20 || c >= 0x7F || (c == ' ' && (i < first || i >= end))) {
+            AppendHexEscape(c, out);
         } else {
             out->push_back((char)c);
         }

@@ -2,8 +2,10 @@
 ** The text form of index records: one record a line, the key, a TAB, the
 ** reference in decimal.  In the key a backslash starts an escape: "\\",
 ** "\t", "\n", or "\x" and two hex digits for any byte but NUL.  Written
-** text escapes every byte outside printable ASCII, so it is plain ASCII
-** and every key round-trips.
+** text keeps valid UTF-8 as it is and escapes the rest: bytes that are no
+** valid UTF-8, control characters, the backslash and spaces at either edge
+** of a key ("\x20").  So it is valid UTF-8 without a control character,
+** and every key reads back to the same bytes.
 */
 #ifndef IDXTOOL_RECORD_TEXT_H
 #define IDXTOOL_RECORD_TEXT_H
