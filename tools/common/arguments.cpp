@@ -30,7 +30,8 @@ static void Set(const ToolCommand* command, ToolArguments* args, int n, const ch
 /* "'-k'" or "'--key'", as the option is known. */
 static std::string OptionName(const ToolOption& o)
 {
-    return o.name != nullptr ? "'--" + std::string(o.name) + "'" : "'-" + std::string(1, o.letter) + "'";
+    if (o.name != nullptr) return "'--" + std::string(o.name) + "'";
+    return "'-" + std::string(1, o.letter) + "'";
 }
 
 /* A long option "--name" or "--name=value"; *next may be taken as its value. */
@@ -102,9 +103,11 @@ bool ToolParse(const ToolCommand* command, int argc, char** argv, ToolArguments*
     }
     if (args->help) return true;
     if (args->repeated >= 0)
-        return *problem = "option " + OptionName(command->options[args->repeated]) + " given twice", false;
+        return *problem = "option " + OptionName(command->options[args->repeated]) + " given twice",
+               false;
     int count = (int)args->operands.size();
-    if (count < command->minOperands || (command->maxOperands >= 0 && count > command->maxOperands)) {
+    bool tooMany = command->maxOperands >= 0 && count > command->maxOperands;
+    if (count < command->minOperands || tooMany) {
         *problem = std::string("expects ") + command->operands + ", not " + std::to_string(count) +
                    (count == 1 ? " operand" : " operands");
         return false;
