@@ -47,6 +47,10 @@ ix 0 "cyc.idx: 4 records, in headword order" build cyc.idx cyclic.txt
 ix 0 "cyc.idx: ok, 4 records in order" check cyc.idx
 ix 1 "junk.idx exists and is not an index; --force replaces it" build junk.idx b.txt
 ix 0 "junk.idx: 2 records" build --force junk.idx b.txt
+mkfifo fifo && mkdir dir
+ix 1 "idxtool: fifo: is a FIFO, not a file" build fifo b.txt
+ix 1 "idxtool: dir: is a directory, not a file" build dir b.txt
+[ -p fifo ] && [ -d dir ] || fail "build replaced a FIFO or a directory"
 printf 'NOTANINDEX-----------' >junk.idx
 "$tool" merge -q quiet.idx b.idx >quiet.txt || fail "merge -q: $?"
 [ -s quiet.txt ] && fail "merge -q printed: $(cat quiet.txt)"

@@ -54,6 +54,7 @@ rows() {
   slip 1 "my.tsv exists and is not an index; --force replaces it" idxtool build my.tsv empty.txt
   slip 1 "link.tsv exists and is not an index"       idxtool build link.tsv empty.txt
   slip 2 "unknown option '-o'"                       idxtool build -o a.idx my.tsv
+  slip 1 "idxtool: missing.tsv: open: "              idxtool build new.idx missing.tsv
   slip 2 "build: '-' is standard input, which only build's TEXT reads" idxtool build - my.tsv
   slip 2 "merge: '-' is standard input"              idxtool merge - a.idx
   slip 2 "merge: '-' is standard input"              idxtool merge a.idx -

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "common/arguments.h"
 #include "common/tool_common.h"
 
 namespace {
@@ -53,6 +54,67 @@ TEST(ToolCommon, SameFileByIdentity)
         EXPECT_EQ(ToolSameFile(c.out->c_str(), c.in->c_str()), c.same) << *c.out << " " << *c.in;
     for (const std::string* p : {&soft, &hard, &b, &a}) unlink(p->c_str());
     rmdir(dir);
+}
+
+} // namespace
+
+namespace {
+
+const ToolOption kOptions[] = {
+    {'q', "quiet", false, "q"}, {'o', "output", true, "o"}, {0, "force", false, "f"},
+    {0, nullptr, false, nullptr},
+};
+const ToolCommand kCommand = {"cmd", "A B", 1, 2, false, kOptions, ""};
+
+struct ParseCase {
+    std::vector<const char*> argv;
+    std::string result; /* operands and options seen, or the problem */
+};
+
+/* "operands|quiet=...|output=...|force=..." or "help", for the table. */
+std::string Seen(const ToolArguments& args)
+{
+    if (args.help) return "help";
+    std::string text;
+    for (const char* op : args.operands) text += std::string(op) + " ";
+    for (const char* name : {"quiet", "output", "force"}) {
+        const char* value = ToolOptionValue(&kCommand, &args, name);
+        if (value != nullptr) text += std::string("|") + name + "=" + value;
+    }
+    return text;
+}
+
+TEST(ToolCommon, ParsesTheCommandLine)
+{
+    const std::vector<ParseCase> table = {
+        {{"a"}, "a "},
+        {{"a", "-q", "b"}, "a b |quiet="},
+        {{"-qoFILE", "a"}, "a |quiet=|output=FILE"},
+        {{"-qo", "FILE", "a"}, "a |quiet=|output=FILE"},
+        {{"--output=x", "a"}, "a |output=x"},
+        {{"--output", "--force", "a"}, "a |output=--force"},
+        {{"a", "--", "--help"}, "a --help "},
+        {{"-", "b"}, "- b "},
+        {{"a", "b", "--help"}, "help"},
+        {{"a", "b", "c", "--help"}, "help"},
+        {{"-x", "a"}, "unknown option '-x'"},
+        {{"--forced", "a"}, "unknown option '--forced'"},
+        {{"--force=yes", "a"}, "option '--force' takes no value"},
+        {{"a", "-o"}, "option '-o' needs a value"},
+        {{"a", "--output"}, "option '--output' needs a value"},
+        {{"-o", "x", "-o", "y", "a"}, "option '--output' given twice"},
+        {{}, "expects A B, not 0 operands"},
+        {{"a", "b", "c"}, "expects A B, not 3 operands"},
+        {{"--", "-x"}, "-x "},
+    };
+    for (const ParseCase& c : table) {
+        ToolArguments args;
+        std::string problem;
+        std::vector<char*> argv;
+        for (const char* a : c.argv) argv.push_back(const_cast<char*>(a));
+        bool ok = ToolParse(&kCommand, (int)argv.size(), argv.data(), &args, &problem);
+        EXPECT_EQ(ok ? Seen(args) : problem, c.result) << c.argv.size() << " arguments";
+    }
 }
 
 } // namespace

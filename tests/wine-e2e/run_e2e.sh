@@ -169,7 +169,7 @@ case_idxtool_editor_commands() {
   grep -q 'gone.idx: no such file, counted as empty' idxtool.out || fail "merge --dry-run: $(cat idxtool.out)"
   cmp -s bank.idx before.idx || fail "merge --dry-run changed the target"
   idxtool_ok --help
-  grep -q -- '--lookup  ' idxtool.out || fail "--help: $(cat idxtool.out)"
+  grep -q -- '--lookup' idxtool.out || fail "--help: $(cat idxtool.out)"
 }
 
 case_name="$1"

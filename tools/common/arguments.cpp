@@ -22,9 +22,16 @@ static int FindOption(const ToolCommand* command, char letter, const char* name,
 /* Set option n to value; a value given twice is noted, a flag given twice is harmless. */
 static void Set(const ToolCommand* command, ToolArguments* args, int n, const char* value)
 {
-    if (command->options[n].takesValue && args->values[n] != nullptr && args->repeated == nullptr)
-        args->repeated = command->options[n].name;
+    if (command->options[n].takesValue && args->values[n] != nullptr && args->repeated < 0)
+        args->repeated = n;
     args->values[n] = value;
+}
+
+/* "'-k'" or "'--key'", as the option is known. */
+static std::string OptionName(const ToolOption& o)
+{
+    if (o.name != nullptr) return "'--" + std::string(o.name) + "'";
+    return "'-" + std::string(1, o.letter) + "'";
 }
 
 /* A long option "--name" or "--name=value"; *next may be taken as its value. */
@@ -38,9 +45,9 @@ static bool ParseLong(const ToolCommand* command, const char* arg, char** next, 
     if (n < 0) return *problem = "unknown option " + Quoted(arg, length + 2), false;
     const ToolOption& o = command->options[n];
     if (!o.takesValue && equals != nullptr)
-        return *problem = "option '--" + std::string(o.name) + "' takes no value", false;
+        return *problem = "option " + OptionName(o) + " takes no value", false;
     if (o.takesValue && equals == nullptr && next == nullptr)
-        return *problem = "option '--" + std::string(o.name) + "' needs a value", false;
+        return *problem = "option " + OptionName(o) + " needs a value", false;
     const char* value = !o.takesValue ? "" : equals != nullptr ? equals + 1 : *next;
     if (o.takesValue && equals == nullptr) *used = 1;
     Set(command, args, n, value);
@@ -75,7 +82,7 @@ bool ToolParse(const ToolCommand* command, int argc, char** argv, ToolArguments*
     args->help = false;
     args->operands.clear();
     args->values.assign(rows, nullptr);
-    args->repeated = nullptr;
+    args->repeated = -1;
     bool optionsEnd = false;
     for (int i = 0; i < argc; i++) {
         const char* arg = argv[i];
@@ -95,10 +102,12 @@ bool ToolParse(const ToolCommand* command, int argc, char** argv, ToolArguments*
         i += used;
     }
     if (args->help) return true;
-    if (args->repeated != nullptr)
-        return *problem = "option '--" + std::string(args->repeated) + "' given twice", false;
+    if (args->repeated >= 0)
+        return *problem = "option " + OptionName(command->options[args->repeated]) + " given twice",
+               false;
     int count = (int)args->operands.size();
-    if (count < command->minOperands || (command->maxOperands >= 0 && count > command->maxOperands)) {
+    bool tooMany = command->maxOperands >= 0 && count > command->maxOperands;
+    if (count < command->minOperands || tooMany) {
         *problem = std::string("expects ") + command->operands + ", not " + std::to_string(count) +
                    (count == 1 ? " operand" : " operands");
         return false;

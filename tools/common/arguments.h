@@ -11,6 +11,11 @@
 ** ("-qf") and take a value joined or apart ("-ofile", "-o file"); long
 ** ones take it as "--name=value" or "--name value".  "--help" anywhere
 ** before "--" asks for the command's help.
+**
+** It is small and our own, not a general library's: a slip must be one
+** line in the tools' own form with exit status 2, keys that begin with
+** '-' must pass as operands, and the same code must build for Windows
+** with mingw-w64, whose include path holds no host headers.
 */
 #ifndef TOOLS_COMMON_ARGUMENTS_H
 #define TOOLS_COMMON_ARGUMENTS_H
@@ -44,7 +49,7 @@ struct ToolArguments {
     bool help;
     std::vector<const char*> operands;
     std::vector<const char*> values; /* per option row: its last value, "" for a flag; null unset */
-    const char* repeated;            /* an option given twice that takes a value, or null */
+    int repeated;                    /* row of an option with a value given twice, or -1 */
 };
 
 /*

@@ -33,8 +33,7 @@ static const char kTool[] = "idxtool";
 
 static int Fail(const char* file, const char* problem)
 {
-    fprintf(stderr, "idxtool: %s: %s\n", file, problem);
-    return kExitFailure;
+    return ToolFail(kTool, file, problem, 0);
 }
 
 /* Load `path`; on failure print the problem and return false. */
@@ -78,7 +77,8 @@ static bool MayReplace(const char* out)
     FileStatus status = {nullptr, nullptr, 0};
     enum FileRead read = FileReadWhole(out, kIndexMaxFile, &data, &size, &status);
     bool index = read == kFileReadOk &&
-                 (size == 0 || (size >= sizeof kIndexMagic && memcmp(data, kIndexMagic, sizeof kIndexMagic) == 0));
+                 (size == 0 || (size >= sizeof kIndexMagic &&
+                                memcmp(data, kIndexMagic, sizeof kIndexMagic) == 0));
     free(data);
     if (read == kFileMissing || index) return true;
     if (read == kFileReadOk || read == kFileTooLarge)
@@ -270,32 +270,35 @@ static int BuildOverInput(const char* out, const char* text)
 {
     bool fromStdin = strcmp(text, "-") == 0;
     if (!ToolSameFile(out, fromStdin ? nullptr : text)) return kExitOk;
-    std::string problem = std::string("OUT '") + out + "' is " +
-                          (fromStdin ? std::string("standard input") : "TEXT '" + std::string(text) + "'") +
-                          ", the same file";
+    std::string input = fromStdin ? "standard input" : "TEXT '" + std::string(text) + "'";
+    std::string problem = std::string("OUT '") + out + "' is " + input + ", the same file";
     return ToolUsage(kTool, "build", problem.c_str());
 }
 
 /*
 ** "-" stands for standard input where a command reads text (build's TEXT)
-** and nowhere else: a file of that name is written "./-".  The index of
-** the first file operand that is "-", or -1.
+** and nowhere else: a file of that name is written "./-".  Whether a file
+** operand (OUT of build, FILE of find, every operand of dump, check and
+** merge) is "-".
 */
-static int StdinNamedAsFile(const ToolCommand* command, const std::vector<const char*>& op)
+static bool StdinNamedAsFile(const ToolCommand* command, const std::vector<const char*>& op)
 {
-    int index = command - kCommandTable;
-    size_t files = index == kBuild || index == kFind ? 1 : index == kExplain || index == kHelp ? 0 : op.size();
+    int index = (int)(command - kCommandTable);
+    size_t files = op.size();
+    if (index == kBuild || index == kFind) files = 1;
+    if (index == kExplain || index == kHelp) files = 0;
     for (size_t n = 0; n < files && n < op.size(); n++)
-        if (strcmp(op[n], "-") == 0) return (int)n;
-    return -1;
+        if (strcmp(op[n], "-") == 0) return true;
+    return false;
 }
 
 static int Run(const ToolCommand* command, const ToolArguments* args)
 {
     const std::vector<const char*>& op = args->operands;
-    if (StdinNamedAsFile(command, op) >= 0)
+    if (StdinNamedAsFile(command, op))
         return ToolUsage(kTool, command->name,
-                         "'-' is standard input, which only build's TEXT reads; a file named - is ./-");
+                         "'-' is standard input, which only build's TEXT reads; "
+                         "a file named - is ./-");
     auto option = [&](const char* name) { return ToolOptionValue(command, args, name) != nullptr; };
     switch (command - kCommandTable) {
     case kBuild: {
@@ -320,7 +323,8 @@ static int Run(const ToolCommand* command, const ToolArguments* args)
     default: {
         if (op.empty()) return Help(nullptr);
         const ToolCommand* about = CommandNamed(op[0]);
-        if (about == nullptr) return ToolUsage(kTool, "help", ("no command '" + std::string(op[0]) + "'").c_str());
+        std::string problem = "no command '" + std::string(op[0]) + "'";
+        if (about == nullptr) return ToolUsage(kTool, "help", problem.c_str());
         return Help(about);
     }
     }
