@@ -79,13 +79,16 @@ static std::string Hex(const std::string& bytes)
 {
     std::string text;
     char escape[5];
-    for (char c : bytes) snprintf(escape, sizeof escape, "\\x%02X", (unsigned char)c), text += escape;
+    for (char c : bytes)
+        snprintf(escape, sizeof escape, "\\x%02X", (unsigned char)c), text += escape;
     return text;
 }
 
 static Piece RandomPiece(std::mt19937& rng, bool afterCut)
 {
-    static const uint32_t kFirst[] = {0xA0, 0x800, 0xE000, 0x10000}, kEnd[] = {0x800, 0xD800, 0x10000, 0x110000};
+    /* Characters of two, three and four bytes, no surrogate and no C1 control. */
+    static const uint32_t kFirst[] = {0xA0, 0x800, 0xE000, 0x10000};
+    static const uint32_t kEnd[] = {0x800, 0xD800, 0x10000, 0x110000};
     size_t range = rng() % 4;
     uint32_t character = kFirst[range] + rng() % (kEnd[range] - kFirst[range]);
     char cont = char(0x80 + rng() % 64);
@@ -103,7 +106,8 @@ static Piece RandomPiece(std::mt19937& rng, bool afterCut)
     case 1: return {" ", " ", false}; /* "\x20" at an edge of the key */
     case 2:
         if (control == 0) control = 0x7F;
-        return {{control}, control == '\t' ? "\\t" : control == '\n' ? "\\n" : Hex({control}), false};
+        return {{control}, control == '\t' ? "\\t" : control == '\n' ? "\\n" : Hex({control}),
+                false};
     case 3:
     case 4: return {Utf8(character), Utf8(character), false};
     case 5: return {c1, Hex(c1), false};
@@ -124,7 +128,8 @@ TEST(RecordText, GeneratedKeysRoundTrip)
         std::vector<Piece> pieces;
         for (size_t count = 1 + rng() % 10; pieces.size() < count;)
             pieces.push_back(RandomPiece(rng, !pieces.empty() && pieces.back().cut));
-        for (size_t i = 0; i < pieces.size() && pieces[i].bytes == " "; i++) pieces[i].text = "\\x20";
+        for (size_t i = 0; i < pieces.size() && pieces[i].bytes == " "; i++)
+            pieces[i].text = "\\x20";
         for (size_t i = pieces.size(); i-- > 0 && pieces[i].bytes == " ";) pieces[i].text = "\\x20";
         std::string key, want, line, back;
         for (const Piece& p : pieces) key += p.bytes, want += p.text;

@@ -76,7 +76,8 @@ int MergeDryRunCommand(const char* target, int count, char** sources)
     bool planned = PlanMerge(target, count, sources, &plan, &problem, &failed);
     NameMissing(plan.missingSources);
     if (!planned) {
-        return ToolFail("idxtool", failed.c_str(), (problem + "; a merge would stop here").c_str(), 0);
+        problem += "; a merge would stop here";
+        return ToolFail("idxtool", failed.c_str(), problem.c_str(), 0);
     }
     printf("%s: dry run, nothing written\n", target);
     printf("  target:          %zu records%s\n", plan.targetRecords,
