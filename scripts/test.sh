@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Every test: host (ASan + UBSan), short fuzz runs, both Windows builds
-# under Wine, and the release made twice and compared.  Installs the
+# under Wine, the release made three times (unsigned, signed twice) and
+# compared, and its Debian package checked and installed.  Installs the
 # Debian packages it needs.
 # Warnings are errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh build wine fuzz demo release
+bash scripts/deps.sh build wine fuzz demo release check
 
 run_preset() {
   echo "== $1"
@@ -18,9 +19,10 @@ run_preset() {
 run_preset host
 run_preset fuzz
 run_preset windows-x86
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "== note: this machine's kernel cannot execute 32-bit programs; the" \
-       "32-bit build was compiled and its imports checked, its Wine runs skipped"
+reason=$(source tests/wine/wine_env.sh && wine32_reason)
+if [ -n "$reason" ]; then
+  echo "== note: $reason; the 32-bit build was compiled and its imports" \
+       "checked, its Wine runs skipped"
 fi
 run_preset windows-x64
 echo "== release: two builds in two directories give the same bytes"
