@@ -64,7 +64,7 @@ trap 'rm -f "$log"' EXIT
 # apt_get ARGS...: apt-get, its output shown and kept in $log.  Its status
 # is apt-get's, not tee's.
 apt_get() {
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get "$@" 2>&1 | tee "$log"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get "$@" 2>&1 | tee "$log"
   return "${PIPESTATUS[0]}"
 }
 # apt_errors: apt's error lines of the last run, on one line.

@@ -65,12 +65,16 @@ find "$root" -type d -exec chmod 0755 {} +
 find "$root" -type f -exec chmod 0644 {} +
 chmod 0755 "$root"/usr/bin/*
 (cd "$root" && find usr -type f | sort | xargs md5sum) >"$root/DEBIAN/md5sums"
+# Installed-Size as dpkg-gencontrol counts it: KiB of each file rounded up,
+# one for anything else; never what a file system says a directory takes.
+size=$(cd "$root" && find usr \( -type f -printf '%s\n' \) -o -printf '1024\n' |
+       awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
 cat >"$root/DEBIAN/control" <<TEXT
 Package: $name
 Version: $VERSION
 Architecture: amd64
 Maintainer: The Orlix index job developers <indexjob@orlix.invalid>
-Installed-Size: $(du -sk --apparent-size "$root/usr" | cut -f1)
+Installed-Size: $size
 Depends: $depends
 Section: utils
 Priority: optional
