@@ -3,8 +3,9 @@
 # installs and removes cleanly:
 #   - lintian reports no error (its warnings are shown);
 #   - it holds the two programs, a manual page for each that the install
-#     rules install, the copyright file and changelog, all root:root, and
-#     Depends: names the C and C++ runtime;
+#     rules install, the copyright file and changelog, all root:root;
+#     Installed-Size is what dpkg counts and Depends: names the C and C++
+#     runtime;
 #   - installed with apt-get (as root, on a machine where none of its files
 #     exists yet; otherwise that part is skipped, saying why), the programs
 #     say their version, `man` shows each manual page, and once purged not
@@ -35,6 +36,9 @@ done <<LIST
 /usr/share/doc/$name/changelog.gz      changelog
 LIST
 awk '$2 != "root/root" { print }' contents.txt | grep . && fail "files not owned by root/root"
+size=$(awk '$6 != "./" { kib += ($1 ~ /^-/) ? int(($3 + 1023) / 1024) : 1 } END { print kib }' contents.txt)
+[ "$(dpkg-deb -f "$deb" Installed-Size)" = "$size" ] ||
+  fail "Installed-Size $(dpkg-deb -f "$deb" Installed-Size), but the files take $size KiB as dpkg counts"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>=.*libstdc++6 (>=' ||
   fail "Depends: '$(dpkg-deb -f "$deb" Depends)'"
 
