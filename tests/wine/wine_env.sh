@@ -13,13 +13,13 @@ export WINEARCH=win64
 # where wine32:i386 could not be installed.  There the 64-bit loader is
 # called directly: it serves the prefix, the registry tool and 64-bit
 # programs, and a 32-bit program cannot be run at all.
-wine32_loader=/usr/lib/wine/wine
+: "${wine32_loader:=/usr/lib/wine/wine}"
 wine_runs_32bit() { "$wine32_loader" --version >/dev/null 2>&1; }
 
 # wine32_reason: why this machine cannot run the 32-bit build under Wine,
 # on one line; nothing where it can.  scripts/deps.sh records why it could
 # not install wine32:i386.
-wine32_record="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/wine32-unavailable.txt"
+: "${wine32_record:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/wine32-unavailable.txt}"
 wine32_reason() {
   if wine_runs_32bit; then
     return 0
@@ -33,6 +33,12 @@ wine32_reason() {
 }
 if ! wine_runs_32bit && [ -x /usr/lib/wine/wine64 ]; then
   export WINELOADER=/usr/lib/wine/wine64
+  # A program's output, the SKIP line below included, goes to a file of
+  # its case; this line goes to the test's own output, so that each test
+  # of the 32-bit build records why its programs do not run.
+  if [ "${ORLIX_VIEW:-}" = 32 ]; then
+    echo "note: 32-bit programs are not run here: $(wine32_reason)" >&2
+  fi
 fi
 
 wine_launch() {
