@@ -5,7 +5,7 @@
 #   - it holds the two programs, a manual page for each that the install
 #     rules install, the copyright file and changelog, all root:root;
 #     Installed-Size is what dpkg counts and Depends: names the C and C++
-#     runtime;
+#     runtime and no sanitizer's;
 #   - installed with apt-get (as root, on a machine where none of its files
 #     exists yet; otherwise that part is skipped, saying why), the programs
 #     say their version, `man` shows each manual page, and once purged not
@@ -41,6 +41,7 @@ size=$(awk '$6 != "./" { kib += ($1 ~ /^-/) ? int(($3 + 1023) / 1024) : 1 } END 
   fail "Installed-Size $(dpkg-deb -f "$deb" Installed-Size), but the files take $size KiB as dpkg counts"
 dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>=.*libstdc++6 (>=' ||
   fail "Depends: '$(dpkg-deb -f "$deb" Depends)'"
+dpkg-deb -f "$deb" Depends | grep -q 'libasan\|libubsan' && fail "the programs are built with sanitizers"
 
 # Installed on this machine: only as root, and only where it overwrites
 # nothing; a failure on the way still removes it.
