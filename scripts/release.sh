@@ -76,7 +76,7 @@ fi
 # The Debian package: the host tools, optimised, without sanitizers.
 echo "== tools"
 cmake --preset tools -B "$build/tools" -DORLIX_WERROR=ON >/dev/null
-cmake --build "$build/tools" --target idxtool hwsort
+cmake --build "$build/tools" --target orlix_tools
 
 for preset in windows-x86 windows-x64; do
   echo "== $preset"
