@@ -35,12 +35,13 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh build wine demo
 source tests/wine/wine_env.sh
 
-# The product's installations are 32-bit; a machine whose kernel cannot
-# run 32-bit programs shows the job with the 64-bit build instead.
+# The product's installations are 32-bit; a machine that cannot run the
+# 32-bit build under Wine shows the job with the 64-bit build instead.
 arch=x86 view=32
-if ! wine_runs_32bit; then
+reason=$(wine32_reason)
+if [ -n "$reason" ]; then
   arch=x64 view=64
-  echo "This machine cannot run 32-bit programs: the demo uses the 64-bit build."
+  echo "32-bit programs cannot run here ($reason): the demo uses the 64-bit build."
 fi
 for preset in host windows-$arch; do
   echo "Building the $preset preset..."

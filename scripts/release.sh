@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Makes a release in dist/: both Windows presets built from fresh build
-# directories (build/release/), their tests run, and
+# Makes a release in dist/: both Windows presets and the host tools preset
+# built from fresh build directories (build/release/), the Windows tests
+# run, and
 #
 #   orlix-indexjob-VERSION-windows-x86.zip    indexjob.exe, README.txt
 #   orlix-indexjob-VERSION-windows-x64.zip    indexjob.exe, README.txt
 #   orlix-indexjob-tools-VERSION-windows.zip  idxtool.exe (32-bit), README.txt
+#   orlix-tools_VERSION_amd64.deb             idxtool, hwsort for Debian
 #   SHA256SUMS                                sha256sum -c SHA256SUMS
 #
 # VERSION is the CMake project version.  No archive holds an OrlixDB.dll.
@@ -12,18 +14,34 @@
 # time zone and the umask; tests/release/reproducible.sh checks that.  The
 # time recorded is SOURCE_DATE_EPOCH, by default the commit's.
 #
-# Usage: scripts/release.sh [--no-tests]
+# With --sign, every .exe in the archives carries an Authenticode signature
+# made with KEY (PEM private key) and CERT (its PEM certificate, with any
+# intermediate certificates after it), signed at SOURCE_DATE_EPOCH and with
+# no timestamp from a network service, so that a signed release too is the
+# same bytes each time.  The unsigned archives are made first, in
+# build/release/unsigned/, and scripts/check_signed.sh then proves each
+# signed .exe verifies against CERT and, with its signature removed, is the
+# unsigned .exe byte for byte.
+#
+# Usage: scripts/release.sh [--no-tests] [--sign KEY CERT]
 #   --no-tests  skip the tests (the archives are the same bytes): for a
 #               machine that cannot run Wine, or right after scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-run_tests=1
-case "$*" in
-  "") ;;
-  --no-tests) run_tests=0 ;;
-  *) echo "usage: scripts/release.sh [--no-tests]" >&2; exit 2 ;;
-esac
+usage() { echo "usage: scripts/release.sh [--no-tests] [--sign KEY CERT]" >&2; exit 2; }
+run_tests=1 key="" cert=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --no-tests) run_tests=0; shift ;;
+    --sign) [ $# -ge 3 ] && [ -z "$key" ] || usage
+            key=$(realpath -e -- "$2") && cert=$(realpath -e -- "$3") || usage
+            [ -f "$key" ] && [ -r "$key" ] && [ -f "$cert" ] && [ -r "$cert" ] || {
+              echo "release.sh: --sign needs a readable key file and certificate file" >&2; exit 2; }
+            shift 3 ;;
+    *) usage ;;
+  esac
+done
 
 umask 022
 export LC_ALL=C TZ=UTC
@@ -55,6 +73,11 @@ if [ "$run_tests" = 1 ]; then
   cmake --build "$build/host" --target collation_probe
 fi
 
+# The Debian package: the host tools, optimised, without sanitizers.
+echo "== tools"
+cmake --preset tools -B "$build/tools" -DORLIX_WERROR=ON >/dev/null
+cmake --build "$build/tools" --target orlix_tools
+
 for preset in windows-x86 windows-x64; do
   echo "== $preset"
   cmake --preset "$preset" -B "$build/$preset" -DORLIX_WERROR=ON \
@@ -74,7 +97,7 @@ done
 readme() { sed 's/$/\r/' >"$1"; }
 
 pack_utility() {  # PRESET BITS
-  local name="orlix-indexjob-$VERSION-$1" dir="$build/pack/orlix-indexjob-$VERSION-$1"
+  local dir="$pack/orlix-indexjob-$VERSION-$1"
   mkdir -p "$dir"
   cp "$build/install/$1/bin/indexjob.exe" "$dir/"
   readme "$dir/README.txt" <<EOF
@@ -96,11 +119,10 @@ OrlixDB.dll: the product's own is the one to use.
 Version: $VERSION (the file and product version of indexjob.exe).
 Checksums: SHA256SUMS, published beside this archive.
 EOF
-  python3 scripts/release_zip.py "dist/$name.zip" "$SOURCE_DATE_EPOCH" "$dir"
 }
 
 pack_tools() {
-  local name="orlix-indexjob-tools-$VERSION-windows" dir="$build/pack/orlix-indexjob-tools-$VERSION-windows"
+  local dir="$pack/orlix-indexjob-tools-$VERSION-windows"
   mkdir -p "$dir"
   cp "$build/install/windows-x86/bin/idxtool.exe" "$dir/"
   readme "$dir/README.txt" <<EOF
@@ -114,13 +136,40 @@ It needs no OrlixDB.dll.
 Version: $VERSION (idxtool --version).
 Checksums: SHA256SUMS, published beside this archive.
 EOF
-  python3 scripts/release_zip.py "dist/$name.zip" "$SOURCE_DATE_EPOCH" "$dir"
 }
 
+# zip_all DIR: each directory of $pack as DIR/its-name.zip.
+zip_all() {
+  local dir
+  mkdir -p "$1"
+  for dir in "$pack"/*/; do
+    dir=${dir%/}
+    python3 scripts/release_zip.py "$1/$(basename "$dir").zip" "$SOURCE_DATE_EPOCH" "$dir"
+  done
+}
+
+pack=$build/pack
 pack_utility windows-x86 32
 pack_utility windows-x64 64
 pack_tools
-(cd dist && sha256sum -- *.zip >SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
+# Signed or not, each program ends on the 8-byte boundary where a signature
+# would start, so that removing a signature gives back the unsigned program.
+python3 scripts/pe_pad.py "$pack"/*/*.exe
+if [ -n "$key" ]; then
+  zip_all "$build/unsigned"
+  echo "== signing"
+  while IFS= read -r -d '' exe; do
+    osslsigncode sign -certs "$cert" -key "$key" -h sha256 -n "Orlix index job" \
+      -time "$SOURCE_DATE_EPOCH" -in "$exe" -out "$exe.signed" >/dev/null
+    mv "$exe.signed" "$exe"
+  done < <(find "$pack" -name '*.exe' -print0)
+fi
+zip_all dist
+if [ -n "$key" ]; then
+  bash scripts/check_signed.sh "$cert" dist "$build/unsigned"
+fi
+bash scripts/make_deb.sh "$build/tools" dist >/dev/null
+(cd dist && sha256sum -- *.zip *.deb >SHA256SUMS && sha256sum --quiet -c SHA256SUMS)
 
-echo "== dist/ ($VERSION, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
+echo "== dist/ ($VERSION, SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH${key:+, signed})"
 cat dist/SHA256SUMS

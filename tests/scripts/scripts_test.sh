@@ -5,11 +5,8 @@
 set -uo pipefail
 
 root=$(realpath "${1:?usage: scripts_test.sh SOURCE_DIR}")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$root/tests/lib/checks.sh"
+scratch
 
 # shellcheck source=../../scripts/demo.sh
 source "$root/scripts/demo.sh"
@@ -48,8 +45,4 @@ for compiler in "clang-$rt" "clang++-$rt"; do
     fail "CMakePresets.json does not build the fuzzers with $compiler"
 done
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all script cases passed"
+finish scripts_test

@@ -9,12 +9,36 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
 # Wine's launcher always starts its 32-bit loader, which a kernel built
-# without 32-bit support refuses ("Exec format error").  There the 64-bit
-# loader is called directly: it serves the prefix, the registry tool and
-# 64-bit programs, and a 32-bit program cannot be run at all.
-wine_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# without 32-bit support refuses ("Exec format error"), and which is missing
+# where wine32:i386 could not be installed.  There the 64-bit loader is
+# called directly: it serves the prefix, the registry tool and 64-bit
+# programs, and a 32-bit program cannot be run at all.
+: "${wine32_loader:=/usr/lib/wine/wine}"
+wine_runs_32bit() { "$wine32_loader" --version >/dev/null 2>&1; }
+
+# wine32_reason: why this machine cannot run the 32-bit build under Wine,
+# on one line; nothing where it can.  scripts/deps.sh records why it could
+# not install wine32:i386.
+: "${wine32_record:=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/wine32-unavailable.txt}"
+wine32_reason() {
+  if wine_runs_32bit; then
+    return 0
+  elif [ -e "$wine32_loader" ]; then
+    echo "this machine's kernel cannot execute 32-bit programs, so Wine cannot run the 32-bit build"
+  elif [ -s "$wine32_record" ]; then
+    echo "wine32:i386 could not be installed: $(head -1 "$wine32_record")"
+  else
+    echo "wine32:i386 is not installed (bash scripts/deps.sh wine installs it)"
+  fi
+}
 if ! wine_runs_32bit && [ -x /usr/lib/wine/wine64 ]; then
   export WINELOADER=/usr/lib/wine/wine64
+  # A program's output, the SKIP line below included, goes to a file of
+  # its case; this line goes to the test's own output, so that each test
+  # of the 32-bit build records why its programs do not run.
+  if [ "${ORLIX_VIEW:-}" = 32 ]; then
+    echo "note: 32-bit programs are not run here: $(wine32_reason)" >&2
+  fi
 fi
 
 wine_launch() {
@@ -28,8 +52,7 @@ wineboot() { wine_launch wineboot.exe "$@"; }
 # SKIP_RETURN_CODE), saying why.
 wine() {
   if [ -n "${WINELOADER:-}" ] && [ "${ORLIX_VIEW:-}" = 32 ]; then
-    echo "SKIP: this machine's kernel cannot execute 32-bit programs," \
-         "so Wine cannot run the 32-bit build" >&2
+    echo "SKIP: $(wine32_reason)" >&2
     exit 77
   fi
   wine_launch "$@"
