@@ -20,7 +20,9 @@ optional=wine32:i386
 packages=()
 for group in "$@"; do
   case "$group" in
-    build) packages+=(cmake ninja-build g++ libgtest-dev
+    # help2man makes the tools' manual pages from their help; man reads
+    # them back in the manual-page test.
+    build) packages+=(cmake ninja-build g++ libgtest-dev help2man man-db
                       g++-mingw-w64-i686 g++-mingw-w64-x86-64
                       binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
     wine)  packages+=(wine wine64 "$optional") ;;
