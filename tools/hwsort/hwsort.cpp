@@ -465,6 +465,7 @@ static bool WantsHelp(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    FileJobsCleanUpOnSignals();
     if (WantsHelp(argc, argv)) {
         fputs(kUsage, stdout);
         return kExitOk;

@@ -197,6 +197,7 @@ static int Usage(const char* problem)
 
 int main(int argc, char** argv)
 {
+    FileJobsCleanUpOnSignals();
 #if defined(_WIN32)
     /* Dumps and built files must be the same bytes on every platform. */
     _setmode(_fileno(stdout), _O_BINARY);
