@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Under Wine: idxtool.exe merges while hold_open.exe holds a file open the
-# way other programs do, and several merges at once on one target.
+# way other programs do, several merges at once on one target, and a job
+# holding the lock against waiting ones.
 # Usage: run_reliability.sh setup|cleanup|CASE; the environment (ORLIX_*)
 # comes from tests/wine-reliability/CMakeLists.txt.
 set -u
@@ -166,6 +167,43 @@ case_stale_fifo_temporary() {
   [ -p t.idx.orlixdb-tmp.99 ] || fail "the FIFO was removed"
   rm t.idx.orlixdb-tmp.99
   expect_merged
+  expect_no_leftovers
+}
+
+# idxtool.exe in the background, in the place of this subshell, so that
+# $! is the Windows program's own process: it can be stopped and resumed.
+idxtool_job() { ( exec "${WINELOADER:-$(type -P wine)}" "$ORLIX_IDXTOOL" "$@" </dev/null ) & }
+
+# A job holding the lock against waiting ones: the first job, on a target
+# of 1 000 000 records, is stopped (SIGSTOP) while it holds the lock.  A job
+# with a bound of 2 s fails with result 7 and names the holder; one with
+# the ordinary bound waits, and when the holder resumes both merge.
+case_lock_holder_and_waiters() {
+  fresh
+  awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "big%07d\t%d\n", i, i }' >old.txt
+  idxtool_ok build t.idx old.txt
+  records 1 5000 >late.txt && idxtool_ok build late.idx late.txt
+  idxtool_job merge t.idx s.idx >first.out 2>&1
+  local first=$! i
+  for i in $(seq 1 500); do [ -s t.idx.orlixdb-lock ] && break; sleep 0.01; done
+  [ -s t.idx.orlixdb-lock ] || fail "the first job took no lock: $(cat first.out)"
+  kill -STOP "$first"
+  echo "lock file while held: Unix mode $(stat -c '%a %U:%G' t.idx.orlixdb-lock)"
+  ORLIX_LOCK_WAIT_MS=2000 merge late.idx
+  echo "stopped holder, bound 2 s: status $got after $ms ms: $(head -1 idxtool.out)"
+  expect_failure "t.idx: was locked by another job for the whole wait (process "
+  grep -qF "(result 7)" idxtool.out || fail "no result 7: $(cat idxtool.out)"
+  [ "$ms" -ge 2000 ] || fail "gave up after $ms ms"
+  idxtool_job merge t.idx late.idx >second.out 2>&1
+  local second=$!
+  sleep 1
+  kill -0 "$second" 2>/dev/null || fail "the second job did not wait: $(cat second.out)"
+  kill -CONT "$first"
+  wait "$first" || fail "the first job: $(cat first.out)"
+  wait "$second" || fail "the second job: $(cat second.out)"
+  idxtool_ok dump t.idx
+  [ "$(cat old.txt late.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] ||
+    fail "t.idx lacks records"
   expect_no_leftovers
 }
 
