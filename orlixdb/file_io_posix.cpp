@@ -352,6 +352,7 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
         int error = errno;
         if (error == EINTR) return kFileLockAgain;
         if (error == EACCES) return ForeignLockFile(job, holder, status, error);
+        if (error == EROFS) return kFileLockNone; /* a lock file on read-only media: no one writes there */
         if (error == ENOENT) error = CreateLockFile(job);
         if (error == 0) return kFileLockAgain;
         if (NothingCanBeCreated(error, job->lockPath)) return kFileLockNone;
