@@ -98,6 +98,16 @@ grep -qF "t.idx: cannot write its temporary: File too large" out.txt || fail "me
 cmp -s before.idx t.idx || fail "t.idx changed"
 nothing_left
 
+# Two hard links to one index are two targets with two locks: a merge
+# through one name gives that name a new file, and the other name keeps
+# the old index.
+fresh hard_link
+ln t.idx other.idx
+expect 0 "t.idx: ok, 1000001 records" "$tool" merge t.idx s.idx
+cmp -s before.idx other.idx || fail "the other link changed"
+[ "$(stat -c %h other.idx)" = 1 ] || fail "the names still share a file"
+nothing_left
+
 # A base name of 255 bytes: build and merge work, and the temporary of a
 # killed job (its name shortened like the lock file's) is swept.
 case_name=long_name
