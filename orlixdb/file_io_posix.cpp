@@ -274,9 +274,11 @@ static bool RemoveIfStale(int dir, const char* name)
 ** Make the lock file so that it appears under its name only with its
 ** final mode: made under a temporary name of this process (one its
 ** temporaries of data never take: the process id with the top bit of 32
-** set), given its mode and group, then linked into place.  A job killed before the link leaves
-** a temporary, which the next job sweeps; EEXIST from the link means
-** another job made it first, which is as good.  Returns 0 or an errno.
+** set), locked against other jobs' sweeps, given its mode and group,
+** then linked into place.  A job killed before the link leaves a
+** temporary, which the next job sweeps; EEXIST from the link means
+** another job made it first, which is as good.  Returns 0 (look again)
+** or an errno.
 */
 static int CreateLockFile(const struct FileJob* job)
 {
@@ -292,8 +294,10 @@ static int CreateLockFile(const struct FileJob* job)
         if (group != (gid_t)-1 && fchown(fd, (uid_t)-1, group) != 0) {
             /* not a member of the target's group: the mode still serves the rest */
         }
-        if (fchmod(fd, mode) != 0 || (link(made, job->lockPath) != 0 && errno != EEXIST))
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fchmod(fd, mode) != 0 ||
+            (link(made, job->lockPath) != 0 && errno != EEXIST))
             error = errno;
+        if (error == ENOENT) error = 0; /* swept before its flock: made again */
         unlink(made);
         close(fd);
     }
