@@ -179,9 +179,29 @@ std::string Ended(pid_t child)
 }
 
 /*
+** Whether the lock file's count of tickets (its first 8 bytes) reaches
+** `count` within 10 s: so many jobs have joined its queue.
+*/
+bool TicketsGiven(const std::string& lock, uint64_t count)
+{
+    for (int tries = 0; tries < 10000; tries++) {
+        uint64_t given = 0;
+        int fd = open(lock.c_str(), O_RDONLY);
+        if (fd >= 0 && pread(fd, &given, sizeof given, 0) == (ssize_t)sizeof given && given >= count) {
+            close(fd);
+            return true;
+        }
+        if (fd >= 0) close(fd);
+        usleep(1000);
+    }
+    return false;
+}
+
+/*
 ** Holders that come and go, each keeping the lock for 150 ms, one after
 ** the other for longer than the waiting job's bound of 400 ms: the job
-** waits on and is served after them, in the order they came.
+** waits on and is served after them, in the order they came (each
+** started once the one before has joined the queue).
 */
 TEST(JobLock, AMovingQueueIsWaitedOnInArrivalOrder)
 {
@@ -189,10 +209,13 @@ TEST(JobLock, AMovingQueueIsWaitedOnInArrivalOrder)
     const int kHolders = 6;
     std::string order = s.dir.Path("order");
     std::vector<pid_t> holders;
+    FileJob first; /* keeps the queue, so each holder's place can be seen taken */
+    ASSERT_EQ(FileJobBegin(s.target.c_str(), 0, &first, nullptr), kFileJobStarted);
     for (int h = 0; h < kHolders; h++) {
         pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            close((int)first.lock); /* the parent's place, shared across fork */
             FileJob job;
             if (FileJobBegin(s.target.c_str(), 60000, &job, nullptr) != kFileJobStarted) _exit(1);
             FILE* log = fopen(order.c_str(), "a");
@@ -203,8 +226,9 @@ TEST(JobLock, AMovingQueueIsWaitedOnInArrivalOrder)
             _exit(0);
         }
         holders.push_back(child);
-        usleep(40000); /* each joins the queue before the next starts */
+        ASSERT_TRUE(TicketsGiven(s.target + ".orlixdb-lock", h + 2)) << "holder " << h << " never queued";
     }
+    FileJobEnd(&first);
     OrlixMergeReport report;
     EXPECT_EQ(s.Merge(400, &report), kOrlixOk) << report.action;
     for (pid_t child : holders) EXPECT_EQ(Ended(child), "exit 0");
