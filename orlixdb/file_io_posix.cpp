@@ -190,7 +190,7 @@ enum { kSetLock = F_OFD_SETLK, kGetLock = F_OFD_GETLK };
 enum { kSetLock = F_SETLK, kGetLock = F_GETLK };
 #endif
 enum { kCounterAt = 0, kHolderAt = 8, kSlotsAt = 64, kSlots = 256 };
-static const off_t kPlacesAt = (off_t)1 << 40;
+static const off_t kPlacesAt = (off_t)1 << 30; /* within a 32-bit off_t too */
 
 /* Set (F_WRLCK, F_UNLCK) or, with get, look for a conflicting lock of [start, start + length). */
 static bool RangeLock(int fd, short type, off_t start, off_t length, struct flock* found = nullptr)
