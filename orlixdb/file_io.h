@@ -117,7 +117,8 @@ enum FileJobStart {
 ** holder and a killed job never blocks the next one.  On Windows the lock
 ** is the lock file open without sharing.  Either way the lock file can
 ** be opened by whoever may write the target, whatever the creator's
-** umask, and the last job out removes it.
+** umask, and the last job out removes it.  A child made by fork shares
+** the lock it finds held; one started by exec does not.
 */
 enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob* job,
                                struct FileStatus* status);
