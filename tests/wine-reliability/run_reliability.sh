@@ -170,6 +170,13 @@ case_stale_fifo_temporary() {
   expect_no_leftovers
 }
 
+# t.idx of 1 000 000 records (old.txt), so a merge takes a while; before.idx keeps it.
+big_target() {
+  awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "big%07d\t%d\n", i, i }' >old.txt
+  idxtool_ok build t.idx old.txt
+  cp t.idx before.idx
+}
+
 # idxtool.exe in the background, in the place of this subshell, so that
 # $! is the Windows program's own process: it can be stopped and resumed.
 idxtool_job() { ( exec "${WINELOADER:-$(type -P wine)}" "$ORLIX_IDXTOOL" "$@" </dev/null ) & }
@@ -180,8 +187,7 @@ idxtool_job() { ( exec "${WINELOADER:-$(type -P wine)}" "$ORLIX_IDXTOOL" "$@" </
 # the ordinary bound waits, and when the holder resumes both merge.
 case_lock_holder_and_waiters() {
   fresh
-  awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "big%07d\t%d\n", i, i }' >old.txt
-  idxtool_ok build t.idx old.txt
+  big_target
   records 1 5000 >late.txt && idxtool_ok build late.idx late.txt
   idxtool_job merge t.idx s.idx >first.out 2>&1
   local first=$! i
@@ -205,6 +211,29 @@ case_lock_holder_and_waiters() {
   [ "$(cat old.txt late.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] ||
     fail "t.idx lacks records"
   expect_no_leftovers
+}
+
+# Ctrl+C at the console once the job holds its lock, and once it writes
+# its temporary: idxtool.exe ends with STATUS_CONTROL_C_EXIT, the target
+# is the old index or the merged one, and nothing is left.  The console is
+# a pseudo-terminal (`script`): Wine delivers console events only there.
+case_ctrl_c() {
+  local when tool
+  tool=$(wine_launch winepath -w "$ORLIX_IDXTOOL" 2>/dev/null </dev/null)
+  for when in t.idx.orlixdb-lock 't.idx.orlixdb-tmp.*'; do
+    fresh
+    big_target
+    script -qec "'${WINELOADER:-$(type -P wine)}' '$ORLIX_CTRL_C' '$when' '$tool merge t.idx s.idx'" \
+      /dev/null >ctrl.out 2>&1 </dev/null || fail "ctrl_c: $(tr -d '\r' <ctrl.out | tail -3)"
+    [ "$(cat ctrl_c.code)" = 0xc000013a ] || fail "exit code $(cat ctrl_c.code), not Ctrl+C's"
+    rm ctrl_c.code
+    if ! cmp -s before.idx t.idx; then
+      idxtool_ok dump t.idx
+      [ "$(cat old.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] || fail "t.idx is neither"
+    fi
+    expect_no_leftovers
+    echo "Ctrl+C once $when appeared: exit code 0xc000013a, t.idx $(cmp -s before.idx t.idx && echo unchanged || echo merged)"
+  done
 }
 
 # Several idxtool.exe at once on one target, each adding its own records.
