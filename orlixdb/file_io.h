@@ -197,7 +197,8 @@ const char* FileBaseName(const char* path);
 ** files are removed: a directory, FIFO, device, socket or symbolic link of
 ** a matching name is left alone, never opened, never followed.  A
 ** temporary a live writer holds is left alone too.  Called under the job
-** lock, where no other run of this library can be creating one.
+** lock, where no other run of this library can be creating a temporary of
+** data; the ones in which lock files are made are held while they exist.
 */
 void FileRemoveStaleTemps(const char* path);
 

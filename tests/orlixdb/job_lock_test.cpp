@@ -1,7 +1,7 @@
 /*
-** Jobs on one target: the lock that serializes them, its bounded wait, a
-** killed holder, the sweep of stale temporaries, and what a failed job
-** reports.
+** Jobs on one target: the lock that serializes them, its queue and bound,
+** who may take it, a killed holder, signals, long names, the sweep of
+** stale temporaries, and what a failed job reports.
 */
 #include <gtest/gtest.h>
 #include <fcntl.h>
