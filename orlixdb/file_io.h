@@ -94,6 +94,7 @@ struct FileJob {
     char* lockPath;
     intptr_t lock;     /* the lock file, open while the job waits or holds it */
     uint64_t ticket;   /* POSIX: the job's place in the lock file's queue */
+    intptr_t record;   /* Windows: the holder's record, a named shared memory block */
     bool locked;
 };
 

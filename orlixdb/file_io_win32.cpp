@@ -200,69 +200,100 @@ void FileJobsCleanUpOnSignals()
 }
 
 /*
-** The holder's record in its lock file: its process id and since when it
-** holds the lock (FileWallMs), for the message of a job that waited in
-** vain.  Read through a handle that shares everything, which the holder's
-** sharing of reading allows.
+** The holder's record: its process id and since when it holds the lock
+** (FileWallMs), for the message of a job that waited in vain.  It lives
+** in a named block of shared memory, not in the lock file, so that no
+** waiting job ever holds the lock file open; the name comes from a hash
+** of the target's full path in capitals, and the block goes with the last
+** handle to it.
 */
-static void ReadHolder(const char* lockPath, struct FileLockHolder* holder)
+enum { kRecordWords = 2 };
+
+static bool RecordName(const char* target, char* name, size_t size)
 {
-    HANDLE file = CreateFileA(lockPath, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) return;
-    uint64_t record[2] = {0, 0};
-    DWORD got = 0;
-    if (ReadFile(file, record, sizeof record, &got, NULL) && got == sizeof record) {
-        holder->pid = (unsigned long)record[0];
-        holder->sinceMs = record[1];
-        holder->token = record[0] ^ record[1];
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(target, sizeof full, full, NULL);
+    if (length == 0 || length >= sizeof full) return false;
+    CharUpperBuffA(full, length);
+    uint64_t h = 14695981039346656037ull;
+    for (DWORD i = 0; i < length; i++) h = (h ^ (uint8_t)full[i]) * 1099511628211ull;
+    snprintf(name, size, "Local\\orlixdb-lock-%016llx", (unsigned long long)h);
+    return true;
+}
+
+/* The holder writes its record; a failure only leaves it unnamed. */
+static HANDLE WriteRecord(const char* target)
+{
+    char name[64];
+    if (!RecordName(target, name, sizeof name)) return NULL;
+    HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
+                                      kRecordWords * sizeof(uint64_t), name);
+    if (block == NULL) return NULL;
+    uint64_t* words = (uint64_t*)MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, 0);
+    if (words != NULL) {
+        words[0] = GetCurrentProcessId();
+        words[1] = FileWallMs();
+        UnmapViewOfFile(words);
     }
-    CloseHandle(file);
+    return block;
+}
+
+static void ReadRecord(const char* target, struct FileLockHolder* holder)
+{
+    char name[64];
+    HANDLE block = RecordName(target, name, sizeof name) ? OpenFileMappingA(FILE_MAP_READ, FALSE, name) : NULL;
+    if (block == NULL) return;
+    const uint64_t* words = (const uint64_t*)MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0);
+    if (words != NULL) {
+        *holder = FileLockHolder{(unsigned long)words[0], words[1], words[0] ^ words[1]};
+        UnmapViewOfFile(words);
+    }
+    CloseHandle(block);
 }
 
 /*
-** The lock is the lock file itself, open for writing by one job only and
-** deleted when closed: while a job holds it, another job's open fails
-** with a sharing violation, and when the holder ends or dies, Windows
-** closes the handle and the file goes.  The file is made with the
-** directory's inherited security, so whoever may write there may take
-** it.  Access denied is what an open meets while the file is being
-** deleted, so it is waited on too, unless the file does not exist, which
-** means the directory refuses new files: then no job can write there,
-** and this one goes on without the lock.
+** The lock is the lock file itself, open without sharing and deleted
+** when closed: while a job holds it, another job's open fails with a
+** sharing violation, and when the holder ends or dies, Windows closes the
+** handle and the file goes.  The file is made with the directory's
+** inherited security, so whoever may write there may take it.  Access
+** denied is what an open meets while the file is being deleted, so it is
+** waited on too, unless the file does not exist, which means the
+** directory refuses new files: then no job can write there, and this one
+** goes on without the lock.
 */
 enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
                                  struct FileStatus* status)
 {
-    HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (lock != INVALID_HANDLE_VALUE) {
-        uint64_t record[2] = {GetCurrentProcessId(), FileWallMs()};
-        DWORD put = 0;
-        WriteFile(lock, record, sizeof record, &put, NULL);
         job->lock = (intptr_t)lock;
+        job->record = (intptr_t)WriteRecord(job->target);
         return kFileLockTaken;
     }
     DWORD error = GetLastError();
     DWORD attributes = GetFileAttributesA(job->lockPath);
+    DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    bool absent = lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND;
     if (error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ||
-        (error == ERROR_ACCESS_DENIED && attributes == INVALID_FILE_ATTRIBUTES))
+        (error == ERROR_ACCESS_DENIED && absent))
         return kFileLockNone;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(status, "has a lock file that is not a regular file", job->target, 0), kFileLockFailed;
     if (!HeldByAnother(error))
         return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockFailed;
-    ReadHolder(job->lockPath, holder);
+    ReadRecord(job->target, holder);
     return kFileLockBusy;
 }
 
 void FileJobEnd(struct FileJob* job)
 {
+    if (job->record != 0) CloseHandle((HANDLE)job->record);
     if (job->lock != (intptr_t)INVALID_HANDLE_VALUE) CloseHandle((HANDLE)job->lock);
     free(job->target);
     free(job->lockPath);
-    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, 0, false};
+    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, 0, 0, false};
 }
 
 /*

@@ -191,8 +191,9 @@ case_lock_holder_and_waiters() {
   records 1 5000 >late.txt && idxtool_ok build late.idx late.txt
   idxtool_job merge t.idx s.idx >first.out 2>&1
   local first=$! i
-  for i in $(seq 1 500); do [ -s t.idx.orlixdb-lock ] && break; sleep 0.01; done
-  [ -s t.idx.orlixdb-lock ] || fail "the first job took no lock: $(cat first.out)"
+  for i in $(seq 1 500); do [ -e t.idx.orlixdb-lock ] && break; sleep 0.01; done
+  [ -e t.idx.orlixdb-lock ] || fail "the first job took no lock: $(cat first.out)"
+  sleep 0.05 # and wrote its record
   kill -STOP "$first"
   echo "lock file while held: Unix mode $(stat -c '%a %U:%G' t.idx.orlixdb-lock)"
   ORLIX_LOCK_WAIT_MS=2000 merge late.idx
