@@ -204,8 +204,8 @@ void FileJobsCleanUpOnSignals()
 ** (FileWallMs), for the message of a job that waited in vain.  It lives
 ** in a named block of shared memory, not in the lock file, so that no
 ** waiting job ever holds the lock file open; the name comes from a hash
-** of the target's full path in capitals, and the block goes with the last
-** handle to it.
+** of the target's full path, ASCII letters in capitals (no more than the
+** message depends on it), and the block goes with the last handle to it.
 */
 enum { kRecordWords = 2 };
 
@@ -214,9 +214,11 @@ static bool RecordName(const char* target, char* name, size_t size)
     char full[MAX_PATH];
     DWORD length = GetFullPathNameA(target, sizeof full, full, NULL);
     if (length == 0 || length >= sizeof full) return false;
-    CharUpperBuffA(full, length);
     uint64_t h = 14695981039346656037ull;
-    for (DWORD i = 0; i < length; i++) h = (h ^ (uint8_t)full[i]) * 1099511628211ull;
+    for (DWORD i = 0; i < length; i++) {
+        uint8_t c = (uint8_t)full[i];
+        h = (h ^ (c >= 'a' && c <= 'z' ? c - 32 : c)) * 1099511628211ull;
+    }
     snprintf(name, size, "Local\\orlixdb-lock-%016llx", (unsigned long long)h);
     return true;
 }
