@@ -234,23 +234,22 @@ static bool StillNamed(int fd, const char* path)
 
 /*
 ** The mode and group the lock file needs so that whoever may write the
-** target can open it for writing: the target's read and write bits (each
-** class that may write also reads) and its group; for a target yet to be
-** made, the directory's, since whoever may write there may create it.
+** target can open it for writing: the target's read and write bits and
+** its group, and the directory's write bits and group, since whoever may
+** write the directory may create or replace the target.  Each class that
+** may write also reads.
 */
 static void LockFileAccess(const char* target, mode_t* mode, gid_t* group)
 {
-    struct stat st;
-    char* dir = nullptr;
-    bool found = stat(target, &st) == 0;
-    if (!found && (dir = DirectoryOf(target)) != nullptr) found = stat(dir, &st) == 0;
-    free(dir);
-    *mode = 0600;
-    *group = (gid_t)-1;
-    if (!found) return;
-    mode_t bits = st.st_mode & 0666;
-    *mode |= bits | (bits & 0022) << 1;
-    if (bits & 0020) *group = st.st_gid;
+    struct stat file, dir;
+    char* path = DirectoryOf(target);
+    bool hasFile = stat(target, &file) == 0, hasDir = path != nullptr && stat(path, &dir) == 0;
+    free(path);
+    mode_t bits = (hasFile ? file.st_mode & 0666 : 0) | (hasDir ? dir.st_mode & 0022 : 0);
+    *mode = 0600 | bits | (bits & 0022) << 1;
+    *group = hasFile && (file.st_mode & 0020) ? file.st_gid
+             : hasDir && (dir.st_mode & 0020) ? dir.st_gid
+                                              : (gid_t)-1;
 }
 
 /*

@@ -243,8 +243,9 @@ TEST(JobLock, AMovingQueueIsWaitedOnInArrivalOrder)
 /*
 ** The lock file and the new target let in whoever may write the target,
 ** whatever the umask of the job that made them: the lock file gets the
-** target's read and write bits (and, for a target yet to be made, the
-** directory's), the new target the old one's mode.
+** target's read and write bits and the directory's write bits (whoever
+** may write the directory may replace the target), the new target the
+** old one's mode.
 */
 TEST(JobLock, LockFileAndTargetKeepTheTargetsAccess)
 {
@@ -254,8 +255,9 @@ TEST(JobLock, LockFileAndTargetKeepTheTargetsAccess)
         mode_t lock, after;
     } table[] = {
         {0664, 0755, 0664, 0664}, {0644, 0755, 0644, 0644}, {0600, 0755, 0600, 0600},
-        {0666, 0755, 0666, 0666}, {0640, 0755, 0640, 0640}, {0, 02775, 0664, 0600},
-        {0, 0777, 0666, 0600},    {0, 0755, 0644, 0600},
+        {0666, 0755, 0666, 0666}, {0640, 0755, 0640, 0640}, {0644, 0775, 0664, 0644},
+        {0600, 01777, 0666, 0600}, {0, 02775, 0660, 0600},  {0, 0777, 0666, 0600},
+        {0, 0755, 0600, 0600},
     };
     for (const auto& t : table) {
         Scene s;
