@@ -190,9 +190,12 @@ enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob
             since = now;
             pause = 1;
         } else if (now - since >= bound) {
+            if (status != nullptr && tried == kFileLockRefused && status->path == job->target)
+                status->path = path;
+            else if (status != nullptr)
+                *status = FileStatus{BusyText(&holder), path, 0};
             FileJobEnd(job);
-            if (status != nullptr) *status = FileStatus{BusyText(&holder), path, 0};
-            return kFileJobBusy;
+            return tried == kFileLockRefused ? kFileJobFailed : kFileJobBusy;
         }
         uint64_t left = bound - (now - since);
         FilePauseMs(left < pause ? (uint32_t)left : pause);

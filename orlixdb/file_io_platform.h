@@ -14,6 +14,8 @@
 enum FileLockTry {
     kFileLockTaken = 0,
     kFileLockBusy,   /* another job holds it, or is ahead in the queue: *holder says who */
+    kFileLockRefused, /* refused for now (Windows: a lock file being deleted): waited on
+                         like Busy; if it lasts the whole bound, the status says why */
     kFileLockAgain,  /* the lock file changed under us: try again at once */
     kFileLockNone,   /* no lock file can be made: no job can write there either */
     kFileLockFailed  /* the lock file is unusable: the status says why */

@@ -170,7 +170,7 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
 ** it is deleted when the process's handles close.
 */
 static CRITICAL_SECTION gCleanUp;
-static volatile LONG gCleanUpInstalled;
+static volatile LONG gCleanUpInstalled; /* set once gCleanUp is ready */
 static HANDLE gTempHandle = INVALID_HANDLE_VALUE;
 
 static void SetCleanUpTemp(HANDLE file)
@@ -192,10 +192,12 @@ static BOOL WINAPI CleanUpAndExit(DWORD event)
     ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+/* For a tool's main, before any job: called again, it does nothing. */
 void FileJobsCleanUpOnSignals()
 {
-    if (InterlockedExchange(&gCleanUpInstalled, 1) != 0) return;
+    if (gCleanUpInstalled) return;
     InitializeCriticalSection(&gCleanUp);
+    InterlockedExchange(&gCleanUpInstalled, 1);
     SetConsoleCtrlHandler(CleanUpAndExit, TRUE);
 }
 
@@ -286,7 +288,8 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
     if (!HeldByAnother(error))
         return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockFailed;
     ReadRecord(job->target, holder);
-    return kFileLockBusy;
+    if (error != ERROR_ACCESS_DENIED) return kFileLockBusy;
+    return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockRefused;
 }
 
 void FileJobEnd(struct FileJob* job)
