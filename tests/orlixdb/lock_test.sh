@@ -26,7 +26,7 @@ fresh() {
 wait_for() {
   local i
   for i in $(seq 1 3000); do
-    ls $1 >/dev/null 2>&1 && { sleep 0.2; return 0; }
+    ls $1 >/dev/null 2>&1 && { sleep 0.05; return 0; }
     kill -0 "$2" 2>/dev/null || die "the job ended before $1 appeared"
     sleep 0.01
   done
