@@ -66,18 +66,19 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
                             struct FileStatus* status = nullptr);
 
 /*
-** How long a job waits for another job on the same target to finish
-** before it gives up: long enough for any merge of ordinary size to queue
-** behind a few others, short enough that a stuck holder is reported.
+** The wait bound that stands for the default one: a caller passing it
+** waits as file_io_common.cpp says (kLockWaitDefaultMs there, or the
+** ORLIX_LOCK_WAIT_MS environment variable).  Any other value is a bound
+** in milliseconds.  The bound is the time one holder may keep the lock
+** with no progress: a queue moving at any pace is waited on.
 */
-enum { kFileLockWaitMs = 30000 };
+enum : uint32_t { kFileLockWaitMs = 0xFFFFFFFFu };
 
 /*
 ** Windows only: an open or a rename that another program's handle refuses
-** (sharing violation, lock violation, access denied) is tried again after
-** pauses of 25, 50, 100, 200, 400, 400, 400 and 400 ms: nine attempts
-** over 1.975 s of pauses (kShareRetryPauses in file_io_win32.cpp), then
-** the step fails.  These are the sharing retries.
+** (sharing violation, lock violation, access denied) is tried again on the
+** schedule of kShareRetryPauses in file_io_common.cpp, then the step
+** fails.  These are the sharing retries.
 */
 
 /*
@@ -91,26 +92,34 @@ enum { kFileLockWaitMs = 30000 };
 struct FileJob {
     char* target;
     char* lockPath;
-    intptr_t lock;
+    intptr_t lock;     /* the lock file, open while the job waits or holds it */
+    uint64_t ticket;   /* POSIX: the job's place in the lock file's queue */
+    intptr_t record;   /* Windows: the holder's record, a named shared memory block */
     bool locked;
 };
 
 enum FileJobStart {
     kFileJobStarted = 0,
-    kFileJobBusy,   /* another job held the lock for all of waitMs */
+    kFileJobBusy,   /* one holder kept the lock for all of waitMs; the status names it */
     kFileJobFailed  /* the target or its lock file is unusable; see the status */
 };
 
 /*
 ** Start a job on `path`: resolve a link, take the target's lock (the file
-** FileLockPath names), waiting up to waitMs for the job that holds it,
-** and then remove the temporaries that killed runs left.  On anything but
+** FileLockPath names), waiting for the jobs ahead, and then remove the
+** temporaries that killed runs left.  The job fails with kFileJobBusy only
+** when one holder kept the lock for all of waitMs without letting go;
+** while the lock changes hands the job waits on.  On anything but
 ** kFileJobStarted the job holds nothing and needs no FileJobEnd.
 **
-** The lock is the operating system's (flock on POSIX; on Windows the lock
-** file open without sharing), so it dies with its holder: a killed job
-** never blocks the next one.  The lock file is removed when the job ends;
-** one left by a killed job is harmless and reused.
+** On POSIX the lock file is a queue: each job takes a ticket in it and
+** jobs are served in the order of their tickets; their places are
+** byte-range locks of the open file description, so they die with their
+** holder and a killed job never blocks the next one.  On Windows the lock
+** is the lock file open without sharing.  Either way the lock file can
+** be opened by whoever may write the target, whatever the creator's
+** umask, and the last job out removes it.  A child made by fork shares
+** the lock it finds held; one started by exec does not.
 */
 enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob* job,
                                struct FileStatus* status);
@@ -119,8 +128,9 @@ enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob
 void FileJobEnd(struct FileJob* job);
 
 /*
-** A temporary being written for a job: `<target>.orlixdb-tmp.<process
-** id>`, new, beside the target, held exclusively while it is open.
+** A temporary being written for a job: FileTempPath of the target and the
+** process id, new, beside the target, held exclusively while it is open,
+** with the target's permission bits and group.
 */
 struct FileTemp {
     char* path;
@@ -164,13 +174,15 @@ bool FileReplace(const char* path, const uint8_t* data, size_t size,
 ** The temporary for `path` of the process numbered `id`: `path`, then
 ** kFileTempMarker, then `id` in decimal; in a new buffer (free() it), or
 ** null without memory.  The fixed pattern lets a later run recognise what
-** a killed run left behind.
+** a killed run left behind.  A base name too long to take the suffix
+** within the file system's 255 bytes is shortened first: its first bytes,
+** '~' and a hash of the whole name.
 */
 char* FileTempPath(const char* path, unsigned long id);
 
 extern const char kFileTempMarker[];
 
-/* The job lock of `path`: `path` then kFileLockSuffix; free() it. */
+/* The job lock of `path`: `path` (shortened as above) then kFileLockSuffix; free() it. */
 char* FileLockPath(const char* path);
 
 extern const char kFileLockSuffix[];
@@ -186,8 +198,21 @@ const char* FileBaseName(const char* path);
 ** files are removed: a directory, FIFO, device, socket or symbolic link of
 ** a matching name is left alone, never opened, never followed.  A
 ** temporary a live writer holds is left alone too.  Called under the job
-** lock, where no other run of this library can be creating one.
+** lock, where no other run of this library can be creating a temporary of
+** data; the ones in which lock files are made are held while they exist.
 */
 void FileRemoveStaleTemps(const char* path);
+
+/*
+** For a tool's main, before anything else: SIGTERM, SIGHUP and SIGINT
+** (each only where it is not ignored already) remove the current job's
+** temporary and, when no other job waits for it, its lock file, and then
+** end the process by the same signal; SIGXFSZ is ignored, so that a file
+** size limit fails the write (EFBIG) and the job reports it instead of
+** dying with its debris.  On Windows, Ctrl+C, Ctrl+Break and closing the
+** console do the same.  The library never changes a signal's disposition
+** unless a tool calls this; it keeps track of one job at a time.
+*/
+void FileJobsCleanUpOnSignals();
 
 #endif

@@ -5,12 +5,10 @@
 #include <string.h>
 
 #include "file_io.h"
+#include "file_io_platform.h"
 
 /* Largest single ReadFile/WriteFile request; the DWORD count would allow more. */
 static const DWORD kChunk = 1u << 30;
-
-/* The pauses between attempts refused by another program's handle (file_io.h). */
-static const DWORD kShareRetryPauses[] = {25, 50, 100, 200, 400, 400, 400, 400};
 
 /*
 ** FileRenameInfoEx of FILE_INFO_BY_HANDLE_CLASS: mingw-w64's header hides
@@ -48,13 +46,30 @@ static bool HeldByAnother(DWORD error)
            error == ERROR_ACCESS_DENIED;
 }
 
-/* Pause before the next attempt, when `error` may pass and the schedule is not spent. */
+/* Pause before the next attempt, when `error` may pass and the sharing retries are not spent. */
 static bool PauseBeforeRetry(DWORD error, size_t* attempt)
 {
-    if (!HeldByAnother(error) || *attempt >= sizeof kShareRetryPauses / sizeof *kShareRetryPauses)
-        return false;
-    Sleep(kShareRetryPauses[(*attempt)++]);
-    return true;
+    return HeldByAnother(error) && FileShareRetryPause(attempt);
+}
+
+uint64_t FileClockMs() { return GetTickCount64(); }
+
+/* FILETIME counts 100 ns from 1601; 11644473600 s lie between that and 1970. */
+uint64_t FileWallMs()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    uint64_t ticks = ((uint64_t)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return ticks / 10000 - 11644473600000ull;
+}
+
+void FilePauseMs(uint32_t ms) { Sleep(ms); }
+
+char* FileResolveTarget(const char* path, struct FileStatus* status)
+{
+    char* target = _strdup(path);
+    if (target == NULL) Fail(status, "out of memory", path, ERROR_NOT_ENOUGH_MEMORY);
+    return target;
 }
 
 static bool IsDirectory(const char* path)
@@ -149,67 +164,141 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
 }
 
 /*
-** The lock is the lock file itself, open without sharing and deleted when
-** closed: while a job holds it, another job's open fails with a sharing
-** violation, and when the holder ends or dies, Windows closes the handle
-** and the file goes.  Access denied is what an open meets while the file
-** is being deleted, so it is waited on too, unless the file does not
-** exist, which means the directory refuses new files: then no job can
-** write there, and this one goes on without the lock.
+** What the console handler needs to clean up after the current job: the
+** temporary's handle, marked for deletion through it (no other open can
+** reach it), unless the commit has begun.  The lock file needs nothing:
+** it is deleted when the process's handles close.
 */
-enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob* job,
-                               struct FileStatus* status)
-{
-    *job = FileJob{_strdup(path), NULL, (intptr_t)INVALID_HANDLE_VALUE, false};
-    job->lockPath = job->target != NULL ? FileLockPath(job->target) : NULL;
-    if (job->lockPath == NULL) {
-        FileJobEnd(job);
-        return Fail(status, "out of memory", path, ERROR_NOT_ENOUGH_MEMORY), kFileJobFailed;
-    }
+static CRITICAL_SECTION gCleanUp;
+static volatile LONG gCleanUpInstalled; /* set once gCleanUp is ready */
+static HANDLE gTempHandle = INVALID_HANDLE_VALUE;
 
-    ULONGLONG deadline = GetTickCount64() + waitMs;
-    DWORD pause = 1;
-    for (;;) {
-        HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
-        if (lock != INVALID_HANDLE_VALUE) {
-            job->lock = (intptr_t)lock;
-            job->locked = true;
-            break;
-        }
-        DWORD error = GetLastError();
-        DWORD attributes = GetFileAttributesA(job->lockPath);
-        if (error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ||
-            (error == ERROR_ACCESS_DENIED && attributes == INVALID_FILE_ATTRIBUTES))
-            return kFileJobStarted;
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            FileJobEnd(job);
-            return Fail(status, "has a lock file that is not a regular file", path, 0), kFileJobFailed;
-        }
-        if (!HeldByAnother(error)) {
-            FileJobEnd(job);
-            return Fail(status, "cannot open or lock its lock file", path, error), kFileJobFailed;
-        }
-        ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
-            FileJobEnd(job);
-            if (error == ERROR_ACCESS_DENIED)
-                return Fail(status, "cannot open or lock its lock file", path, error), kFileJobFailed;
-            return Fail(status, "was locked by another job for the whole wait", path, 0), kFileJobBusy;
-        }
-        Sleep(now + pause < deadline ? pause : (DWORD)(deadline - now));
-        pause = pause < 32 ? pause * 2 : 50;
+static void SetCleanUpTemp(HANDLE file)
+{
+    if (!gCleanUpInstalled) return;
+    EnterCriticalSection(&gCleanUp);
+    gTempHandle = file;
+    LeaveCriticalSection(&gCleanUp);
+}
+
+static BOOL WINAPI CleanUpAndExit(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    EnterCriticalSection(&gCleanUp); /* held to the end: no commit starts now */
+    if (gTempHandle != INVALID_HANDLE_VALUE) {
+        FILE_DISPOSITION_INFO gone = {TRUE};
+        SetFileInformationByHandle(gTempHandle, FileDispositionInfo, &gone, sizeof gone);
     }
-    FileRemoveStaleTemps(job->target);
-    return kFileJobStarted;
+    ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+/* For a tool's main, before any job: called again, it does nothing. */
+void FileJobsCleanUpOnSignals()
+{
+    if (gCleanUpInstalled) return;
+    InitializeCriticalSection(&gCleanUp);
+    InterlockedExchange(&gCleanUpInstalled, 1);
+    SetConsoleCtrlHandler(CleanUpAndExit, TRUE);
+}
+
+/*
+** The holder's record: its process id and since when it holds the lock
+** (FileWallMs), for the message of a job that waited in vain.  It lives
+** in a named block of shared memory, not in the lock file, so that no
+** waiting job ever holds the lock file open; the name comes from a hash
+** of the target's full path, ASCII letters in capitals (no more than the
+** message depends on it), and the block goes with the last handle to it.
+*/
+enum { kRecordWords = 2 };
+
+static bool RecordName(const char* target, char* name, size_t size)
+{
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(target, sizeof full, full, NULL);
+    if (length == 0 || length >= sizeof full) return false;
+    uint64_t h = 14695981039346656037ull;
+    for (DWORD i = 0; i < length; i++) {
+        uint8_t c = (uint8_t)full[i];
+        h = (h ^ (c >= 'a' && c <= 'z' ? c - 32 : c)) * 1099511628211ull;
+    }
+    snprintf(name, size, "Local\\orlixdb-lock-%016llx", (unsigned long long)h);
+    return true;
+}
+
+/* The holder writes its record; a failure only leaves it unnamed. */
+static HANDLE WriteRecord(const char* target)
+{
+    char name[64];
+    if (!RecordName(target, name, sizeof name)) return NULL;
+    HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
+                                      kRecordWords * sizeof(uint64_t), name);
+    if (block == NULL) return NULL;
+    uint64_t* words = (uint64_t*)MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, 0);
+    if (words != NULL) {
+        words[0] = GetCurrentProcessId();
+        words[1] = FileWallMs();
+        UnmapViewOfFile(words);
+    }
+    return block;
+}
+
+static void ReadRecord(const char* target, struct FileLockHolder* holder)
+{
+    char name[64];
+    HANDLE block = RecordName(target, name, sizeof name) ? OpenFileMappingA(FILE_MAP_READ, FALSE, name) : NULL;
+    if (block == NULL) return;
+    const uint64_t* words = (const uint64_t*)MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0);
+    if (words != NULL) {
+        *holder = FileLockHolder{(unsigned long)words[0], words[1], words[0] ^ words[1]};
+        UnmapViewOfFile(words);
+    }
+    CloseHandle(block);
+}
+
+/*
+** The lock is the lock file itself, open without sharing and deleted
+** when closed: while a job holds it, another job's open fails with a
+** sharing violation, and when the holder ends or dies, Windows closes the
+** handle and the file goes.  The file is made with the directory's
+** inherited security, so whoever may write there may take it.  Access
+** denied is what an open meets while the file is being deleted, so it is
+** waited on too, unless the file does not exist, which means the
+** directory refuses new files: then no job can write there, and this one
+** goes on without the lock.
+*/
+enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
+                                 struct FileStatus* status)
+{
+    HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (lock != INVALID_HANDLE_VALUE) {
+        job->lock = (intptr_t)lock;
+        job->record = (intptr_t)WriteRecord(job->target);
+        return kFileLockTaken;
+    }
+    DWORD error = GetLastError();
+    DWORD attributes = GetFileAttributesA(job->lockPath);
+    DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    bool absent = lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND;
+    if (error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ||
+        (error == ERROR_ACCESS_DENIED && absent))
+        return kFileLockNone;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Fail(status, "has a lock file that is not a regular file", job->target, 0), kFileLockFailed;
+    if (!HeldByAnother(error))
+        return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockFailed;
+    ReadRecord(job->target, holder);
+    if (error != ERROR_ACCESS_DENIED) return kFileLockBusy;
+    return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockRefused;
 }
 
 void FileJobEnd(struct FileJob* job)
 {
-    if (job->locked) CloseHandle((HANDLE)job->lock);
+    if (job->record != 0) CloseHandle((HANDLE)job->record);
+    if (job->lock != (intptr_t)INVALID_HANDLE_VALUE) CloseHandle((HANDLE)job->lock);
     free(job->target);
     free(job->lockPath);
-    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, false};
+    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, 0, 0, false};
 }
 
 /*
@@ -237,6 +326,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
         return false;
     }
     temp->handle = (intptr_t)file;
+    SetCleanUpTemp(file);
     return true;
 }
 
@@ -321,6 +411,7 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
         Fail(status, "cannot flush its temporary to the disk", temp->target, GetLastError());
         return FileTempDiscard(temp), false;
     }
+    SetCleanUpTemp(INVALID_HANDLE_VALUE); /* from here its handle may be the target's */
     DWORD size = 0;
     FILE_RENAME_INFO* info = RenameInfoFor(temp->target, &size);
     DWORD error = info != NULL ? RenameOver(file, info, size) : ERROR_FILENAME_EXCED_RANGE;
@@ -341,6 +432,7 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
 /* Marked for deletion through its own handle, so it goes on the close. */
 void FileTempDiscard(struct FileTemp* temp)
 {
+    SetCleanUpTemp(INVALID_HANDLE_VALUE);
     if (temp->handle != (intptr_t)INVALID_HANDLE_VALUE) {
         FILE_DISPOSITION_INFO gone = {TRUE};
         bool marked = SetFileInformationByHandle((HANDLE)temp->handle, FileDispositionInfo, &gone,

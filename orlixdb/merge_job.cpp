@@ -254,10 +254,7 @@ static void Note(struct OrlixMergeReport* report, int32_t input, const struct Fi
     report->input = input;
     report->action = status->action != nullptr ? status->action : "failed";
     report->systemError = status->error;
-    size_t length = strlen(path);
-    if (length >= sizeof report->path) length = sizeof report->path - 1;
-    memcpy(report->path, path, length);
-    report->path[length] = 0;
+    report->path = path;
 }
 
 /*

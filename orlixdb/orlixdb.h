@@ -44,9 +44,10 @@ enum { kOrlixMaxSources = 1024 };
 **
 ** Jobs on one target run one at a time: each holds the target's lock from
 ** reading it to replacing it, so a job merges into what the one before it
-** wrote and no job's records are lost.  A job waits for the lock up to
-** kFileLockWaitMs (30 s; orlixdb/file_io.h), then fails with
-** kOrlixLockTimeout and leaves the target alone.
+** wrote and no job's records are lost.  A job waits for the lock while
+** the jobs ahead of it come and go; it fails with kOrlixLockTimeout, the
+** target left alone, only when one holder kept the lock for the whole
+** bound (kFileLockWaitMs, orlixdb/file_io.h).
 */
 int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
                           OrlixKeyCompare compare);
@@ -65,7 +66,7 @@ struct OrlixMergeReport {
     int32_t indexProblem;   /* with kOrlixCorrupt: the enum IndexProblem of the input */
     uint32_t badRecord;     /* with a record problem: the record at fault, from 0 */
     bool targetReplaced;    /* the one failure after the replace: its directory not flushed */
-    char path[1024];        /* the file concerned, cut short if longer */
+    const char* path;       /* the file concerned: one of the caller's paths, whole */
 };
 
 /*

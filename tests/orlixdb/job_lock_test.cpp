@@ -1,7 +1,7 @@
 /*
-** Jobs on one target: the lock that serializes them, its bounded wait, a
-** killed holder, the sweep of stale temporaries, and what a failed job
-** reports.
+** Jobs on one target: the lock that serializes them, its queue and bound,
+** who may take it, a killed holder, signals, long names, the sweep of
+** stale temporaries, and what a failed job reports.
 */
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -16,7 +16,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <functional>
+#include <thread>
 
 #include "collation/compare_headwords.h"
 #include "index_fixture.h"
@@ -65,7 +68,8 @@ TEST(JobLock, AnotherJobsLockIsWaitedForThenReported)
     EXPECT_EQ(s.Merge(200, &report), kOrlixLockTimeout);
     EXPECT_STREQ(OrlixResultText(kOrlixLockTimeout), "another job kept the index locked for too long");
     EXPECT_STREQ(report.path, s.target.c_str());
-    EXPECT_NE(strstr(report.action, "locked by another job"), nullptr) << report.action;
+    const std::string named = "(process " + std::to_string(getpid()) + ", holding it for 0 s)";
+    EXPECT_NE(strstr(report.action, named.c_str()), nullptr) << report.action;
     EXPECT_EQ(ReadBytes(s.target), before);
     FileJobEnd(&holder);
 
@@ -145,6 +149,265 @@ TEST(JobLock, ConcurrentJobsLoseNoRecord)
     EXPECT_EQ(merged, expected);
     for (const std::string& name : dir.Entries())
         EXPECT_EQ(name.find(".orlixdb-"), std::string::npos) << name << " left behind";
+}
+
+/* A child running `body` and then pausing until killed; its pid once `body` is done. */
+pid_t StartChild(const std::function<void()>& body)
+{
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        body();
+        (void)!write(ready[1], "1", 1);
+        for (;;) pause();
+    }
+    char byte = 0;
+    close(ready[1]);
+    if (child < 0 || read(ready[0], &byte, 1) != 1) child = -1;
+    close(ready[0]);
+    return child;
+}
+
+/* What a child that ran with waitpid's status did: "signal N" or "exit N". */
+std::string Ended(pid_t child)
+{
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return "lost";
+    return WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                               : "exit " + std::to_string(WEXITSTATUS(status));
+}
+
+/*
+** Whether the lock file's count of tickets (its first 8 bytes) reaches
+** `count` within 10 s: so many jobs have joined its queue.
+*/
+bool TicketsGiven(const std::string& lock, uint64_t count)
+{
+    for (int tries = 0; tries < 10000; tries++) {
+        uint64_t given = 0;
+        int fd = open(lock.c_str(), O_RDONLY);
+        if (fd >= 0 && pread(fd, &given, sizeof given, 0) == (ssize_t)sizeof given && given >= count) {
+            close(fd);
+            return true;
+        }
+        if (fd >= 0) close(fd);
+        usleep(1000);
+    }
+    return false;
+}
+
+/*
+** Holders that come and go, each keeping the lock for 150 ms, one after
+** the other for longer than the waiting job's bound of 400 ms: the job
+** waits on and is served after them, in the order they came (each
+** started once the one before has joined the queue).
+*/
+TEST(JobLock, AMovingQueueIsWaitedOnInArrivalOrder)
+{
+    Scene s;
+    const int kHolders = 6;
+    std::string order = s.dir.Path("order");
+    std::vector<pid_t> holders;
+    FileJob first; /* keeps the queue, so each holder's place can be seen taken */
+    ASSERT_EQ(FileJobBegin(s.target.c_str(), 0, &first, nullptr), kFileJobStarted);
+    for (int h = 0; h < kHolders; h++) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close((int)first.lock); /* the parent's place, shared across fork */
+            FileJob job;
+            if (FileJobBegin(s.target.c_str(), 60000, &job, nullptr) != kFileJobStarted) _exit(1);
+            FILE* log = fopen(order.c_str(), "a");
+            fprintf(log, "%d", h);
+            fclose(log);
+            usleep(150000);
+            FileJobEnd(&job);
+            _exit(0);
+        }
+        holders.push_back(child);
+        ASSERT_TRUE(TicketsGiven(s.target + ".orlixdb-lock", h + 2)) << "holder " << h << " never queued";
+    }
+    FileJobEnd(&first);
+    OrlixMergeReport report;
+    EXPECT_EQ(s.Merge(400, &report), kOrlixOk) << report.action;
+    for (pid_t child : holders) EXPECT_EQ(Ended(child), "exit 0");
+    std::string expected;
+    for (int h = 0; h < kHolders; h++) expected += std::to_string(h);
+    std::vector<uint8_t> served = ReadBytes(order);
+    EXPECT_EQ(std::string(served.begin(), served.end()), expected);
+    EXPECT_EQ(ReadRecords(s.target), kMerged);
+    EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
+}
+
+/*
+** The lock file and the new target let in whoever may write the target,
+** whatever the umask of the job that made them: the lock file gets the
+** target's read and write bits and the directory's write bits (whoever
+** may write the directory may replace the target), the new target the
+** old one's mode.
+*/
+TEST(JobLock, LockFileAndTargetKeepTheTargetsAccess)
+{
+    const struct {
+        mode_t target; /* 0: no target yet */
+        mode_t dir;
+        mode_t lock, after;
+    } table[] = {
+        {0664, 0755, 0664, 0664}, {0644, 0755, 0644, 0644}, {0600, 0755, 0600, 0600},
+        {0666, 0755, 0666, 0666}, {0640, 0755, 0640, 0640}, {0644, 0775, 0664, 0644},
+        {0600, 01777, 0666, 0600}, {0, 02775, 0660, 0600},  {0, 0777, 0666, 0600},
+        {0, 0755, 0600, 0600},
+    };
+    for (const auto& t : table) {
+        Scene s;
+        std::string dir = s.dir.Path("");
+        chmod(dir.c_str(), t.dir);
+        if (t.target != 0) chmod(s.target.c_str(), t.target);
+        else remove(s.target.c_str());
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            umask(077);
+            FileJob job;
+            struct stat st;
+            bool held = FileJobBegin(s.target.c_str(), 0, &job, nullptr) == kFileJobStarted &&
+                        stat(job.lockPath, &st) == 0 && (st.st_mode & 07777) == t.lock;
+            bool merged = held && s.Merge(0) == kOrlixLockTimeout;
+            FileJobEnd(&job);
+            merged = merged && s.Merge(0) == kOrlixOk;
+            _exit(held ? merged ? 0 : 2 : 1);
+        }
+        EXPECT_EQ(Ended(child), "exit 0") << std::oct << t.target << " in " << t.dir;
+        struct stat st;
+        ASSERT_EQ(stat(s.target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, t.after) << std::oct << t.target << " in " << t.dir;
+        EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
+        chmod(dir.c_str(), 0755);
+    }
+}
+
+/*
+** A signal in the middle of a job of a tool: the temporary and the lock
+** file go, the target is as it was, and the process ends by the signal.
+** A job still waiting leaves the holder's lock file alone; a signal the
+** tool was started with ignored stays ignored.
+*/
+TEST(JobSignals, CleanUpAndEndByTheSignal)
+{
+    const struct {
+        int signal;
+        bool holds;       /* holds the lock and writes a temporary; else waits for it */
+        bool ignoredFirst;
+        const char* ended;
+    } table[] = {
+        {SIGTERM, true, false, "signal 15"},  {SIGHUP, true, false, "signal 1"},
+        {SIGINT, true, false, "signal 2"},    {SIGTERM, false, false, "signal 15"},
+        {SIGHUP, true, true, "signal 9"},
+    };
+    for (const auto& t : table) {
+        Scene s;
+        const std::vector<uint8_t> before = ReadBytes(s.target);
+        FileJob holder;
+        if (!t.holds) {
+            ASSERT_EQ(FileJobBegin(s.target.c_str(), 0, &holder, nullptr), kFileJobStarted);
+        }
+        pid_t child = StartChild([&] {
+            if (t.ignoredFirst) signal(t.signal, SIG_IGN);
+            FileJobsCleanUpOnSignals();
+            if (!t.holds) {
+                std::thread waiter([&] { FileJob job; FileJobBegin(s.target.c_str(), 60000, &job, nullptr); });
+                waiter.detach();
+                usleep(100000);
+                return;
+            }
+            FileJob job;
+            FileTemp temp;
+            if (FileJobBegin(s.target.c_str(), 0, &job, nullptr) != kFileJobStarted ||
+                !FileTempCreate(&job, &temp, nullptr) || !FileTempWrite(&temp, "half", 4, nullptr))
+                _exit(1);
+        });
+        ASSERT_GT(child, 0);
+        if (t.holds) {
+            EXPECT_EQ(s.Leftovers().size(), 2u) << "the lock file and the temporary";
+        }
+        kill(child, t.signal);
+        if (t.ignoredFirst) {
+            usleep(100000);
+            kill(child, SIGKILL);
+        }
+        EXPECT_EQ(Ended(child), t.ended) << strsignal(t.signal);
+        EXPECT_EQ(ReadBytes(s.target), before);
+        if (!t.holds) {
+            EXPECT_EQ(s.Leftovers(), std::vector<std::string>{"t.idx.orlixdb-lock"}) << "the holder's";
+            FileJobEnd(&holder);
+        } else if (!t.ignoredFirst) {
+            EXPECT_EQ(s.Leftovers(), std::vector<std::string>()) << strsignal(t.signal);
+        }
+        EXPECT_EQ(s.Merge(0), kOrlixOk);
+        EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
+    }
+}
+
+/*
+** Base names up to the file system's 255 bytes: the lock file and the
+** temporaries keep within it (long names shortened, distinct names kept
+** apart), and the stale temporary of a shortened name is swept.
+*/
+TEST(LongNames, UpTo255BytesWork)
+{
+    for (size_t length : {200, 222, 223, 240, 255}) {
+        TempDir dir;
+        std::string name(length - 4, 'n');
+        std::string target = dir.Path(name + ".idx"), twin = dir.Path(name.substr(1) + "m.idx");
+        std::string source = dir.Path("s.idx");
+        WriteBytes(target, IndexBytes({{"old", 1}}));
+        WriteBytes(source, IndexBytes({{"new", 3}}));
+        char* lock = FileLockPath(target.c_str());
+        char* twinLock = FileLockPath(twin.c_str());
+        char* stale = FileTempPath(target.c_str(), 4000000);
+        char* widest = FileTempPath(target.c_str(), ULONG_MAX);
+        EXPECT_LE(strlen(FileBaseName(lock)), 255u) << length;
+        EXPECT_LE(strlen(FileBaseName(widest)), 255u) << length;
+        EXPECT_STRNE(lock, twinLock) << length;
+        EXPECT_TRUE(FileIsTempOf(FileBaseName(stale), FileBaseName(target.c_str()))) << length;
+        WriteBytes(stale, {1, 2});
+        const char* sources[] = {source.c_str()};
+        OrlixMergeReport report;
+        EXPECT_EQ(OrlixMergeIndexesReporting(target.c_str(), 1, sources, CompareHeadwords, 0, &report),
+                  kOrlixOk) << length << ": " << (report.action ? report.action : "");
+        EXPECT_EQ(ReadRecords(target), (Recs{{"new", 3}, {"old", 1}})) << length;
+        EXPECT_EQ(dir.Entries().size(), 2u) << length << ": the stale temporary or the lock stayed";
+        free(lock), free(twinLock), free(stale), free(widest);
+    }
+}
+
+/* A report names a file by the caller's own path, however long. */
+TEST(MergeReport, PathsAreWhole)
+{
+    Scene s;
+    std::string deep = s.dir.Path("");
+    while (deep.size() < 1500) {
+        deep += std::string(200, 'd') + "/";
+        ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
+    }
+    std::string source = deep + "s.idx", link = deep + "link.idx";
+    ASSERT_EQ(mkdir(source.c_str(), 0700), 0);
+    ASSERT_EQ(symlink("gone", link.c_str()), 0);
+    const char* sources[] = {source.c_str()};
+    const struct {
+        const char* target;
+        int32_t result;
+        const char* path;
+    } table[] = {
+        {s.target.c_str(), kOrlixCannotRead, source.c_str()},
+        {link.c_str(), kOrlixWriteFailed, link.c_str()},
+    };
+    for (const auto& t : table) {
+        OrlixMergeReport report;
+        EXPECT_EQ(OrlixMergeIndexesReporting(t.target, 1, sources, CompareHeadwords, 0, &report), t.result);
+        EXPECT_STREQ(report.path, t.path);
+    }
 }
 
 /*
@@ -251,9 +514,10 @@ TEST(MergeReport, NamesTheFileTheStepAndTheReason)
 }
 
 /*
-** A file-size limit below the new index, SIGXFSZ ignored: the write fails
-** with EFBIG, the report says so, the target keeps its bytes, and the
-** temporary is gone.  In a child, so the limit stays there.
+** A file-size limit below the new index, in a process set up as the
+** tools set themselves up: the write fails with EFBIG, the report says
+** so, the target keeps its bytes, and the temporary is gone.  In a child,
+** so the limit stays there.
 */
 TEST(MergeReport, FileSizeLimitDuringTheWrite)
 {
@@ -265,7 +529,7 @@ TEST(MergeReport, FileSizeLimitDuringTheWrite)
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
+        FileJobsCleanUpOnSignals();
         struct rlimit limit = {4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
         OrlixMergeReport report;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Under Wine: idxtool.exe merges while hold_open.exe holds a file open the
-# way other programs do, and several merges at once on one target.
+# way other programs do, several merges at once on one target, and a job
+# holding the lock against waiting ones.
 # Usage: run_reliability.sh setup|cleanup|CASE; the environment (ORLIX_*)
 # comes from tests/wine-reliability/CMakeLists.txt.
 set -u
@@ -167,6 +168,73 @@ case_stale_fifo_temporary() {
   rm t.idx.orlixdb-tmp.99
   expect_merged
   expect_no_leftovers
+}
+
+# t.idx of 1 000 000 records (old.txt), so a merge takes a while; before.idx keeps it.
+big_target() {
+  awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "big%07d\t%d\n", i, i }' >old.txt
+  idxtool_ok build t.idx old.txt
+  cp t.idx before.idx
+}
+
+# idxtool.exe in the background, in the place of this subshell, so that
+# $! is the Windows program's own process: it can be stopped and resumed.
+idxtool_job() { ( exec "${WINELOADER:-$(type -P wine)}" "$ORLIX_IDXTOOL" "$@" </dev/null ) & }
+
+# A job holding the lock against waiting ones: the first job, on a target
+# of 1 000 000 records, is stopped (SIGSTOP) while it holds the lock.  A job
+# with a bound of 2 s fails with result 7 and names the holder; one with
+# the ordinary bound waits, and when the holder resumes both merge.
+case_lock_holder_and_waiters() {
+  fresh
+  big_target
+  records 1 5000 >late.txt && idxtool_ok build late.idx late.txt
+  idxtool_job merge t.idx s.idx >first.out 2>&1
+  local first=$! i
+  for i in $(seq 1 500); do [ -e t.idx.orlixdb-lock ] && break; sleep 0.01; done
+  [ -e t.idx.orlixdb-lock ] || fail "the first job took no lock: $(cat first.out)"
+  sleep 0.05 # and wrote its record
+  kill -STOP "$first"
+  echo "lock file while held: Unix mode $(stat -c '%a %U:%G' t.idx.orlixdb-lock)"
+  ORLIX_LOCK_WAIT_MS=2000 merge late.idx
+  echo "stopped holder, bound 2 s: status $got after $ms ms: $(head -1 idxtool.out)"
+  expect_failure "t.idx: was locked by another job for the whole wait (process "
+  grep -qF "(result 7)" idxtool.out || fail "no result 7: $(cat idxtool.out)"
+  [ "$ms" -ge 2000 ] || fail "gave up after $ms ms"
+  idxtool_job merge t.idx late.idx >second.out 2>&1
+  local second=$!
+  sleep 1
+  kill -0 "$second" 2>/dev/null || fail "the second job did not wait: $(cat second.out)"
+  kill -CONT "$first"
+  wait "$first" || fail "the first job: $(cat first.out)"
+  wait "$second" || fail "the second job: $(cat second.out)"
+  idxtool_ok dump t.idx
+  [ "$(cat old.txt late.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] ||
+    fail "t.idx lacks records"
+  expect_no_leftovers
+}
+
+# Ctrl+C at the console once the job holds its lock, and once it writes
+# its temporary: idxtool.exe ends with STATUS_CONTROL_C_EXIT, the target
+# is the old index or the merged one, and nothing is left.  The console is
+# a pseudo-terminal (`script`): Wine delivers console events only there.
+case_ctrl_c() {
+  local when tool
+  tool=$(wine_launch winepath -w "$ORLIX_IDXTOOL" 2>/dev/null </dev/null)
+  for when in t.idx.orlixdb-lock 't.idx.orlixdb-tmp.*'; do
+    fresh
+    big_target
+    script -qec "'${WINELOADER:-$(type -P wine)}' '$ORLIX_CTRL_C' '$when' '$tool merge t.idx s.idx'" \
+      /dev/null >ctrl.out 2>&1 </dev/null || fail "ctrl_c: $(tr -d '\r' <ctrl.out | tail -3)"
+    [ "$(cat ctrl_c.code)" = 0xc000013a ] || fail "exit code $(cat ctrl_c.code), not Ctrl+C's"
+    rm ctrl_c.code
+    if ! cmp -s before.idx t.idx; then
+      idxtool_ok dump t.idx
+      [ "$(cat old.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] || fail "t.idx is neither"
+    fi
+    expect_no_leftovers
+    echo "Ctrl+C once $when appeared: exit code 0xc000013a, t.idx $(cmp -s before.idx t.idx && echo unchanged || echo merged)"
+  done
 }
 
 # Several idxtool.exe at once on one target, each adding its own records.

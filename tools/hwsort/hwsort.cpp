@@ -577,6 +577,7 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
 
 int main(int argc, char** argv)
 {
+    FileJobsCleanUpOnSignals();
     Options opt = {nullptr, false, false, false, '\n', false, -1, 0, 0};
     static ToolArguments args; /* static: its names reachable until exit */
     int status = ParseArguments(argc, argv, &opt, &args);

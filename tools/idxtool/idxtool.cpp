@@ -332,6 +332,7 @@ static int Run(const ToolCommand* command, const ToolArguments* args)
 
 int main(int argc, char** argv)
 {
+    FileJobsCleanUpOnSignals();
 #if defined(_WIN32)
     /* Dumps and built files must be the same bytes on every platform. */
     _setmode(_fileno(stdout), _O_BINARY);

@@ -1,0 +1,53 @@
+/*
+** What file_io_common.cpp asks of each platform's file: one attempt at the
+** lock, the clocks and the pause, so that the waits themselves (for the
+** lock, and Windows' sharing retries) are written once, in the common file.
+*/
+#ifndef ORLIXDB_FILE_IO_PLATFORM_H
+#define ORLIXDB_FILE_IO_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "file_io.h"
+
+enum FileLockTry {
+    kFileLockTaken = 0,
+    kFileLockBusy,   /* another job holds it, or is ahead in the queue: *holder says who */
+    kFileLockRefused, /* refused for now (Windows: a lock file being deleted): waited on
+                         like Busy; if it lasts the whole bound, the status says why */
+    kFileLockAgain,  /* the lock file changed under us: try again at once */
+    kFileLockNone,   /* no lock file can be made: no job can write there either */
+    kFileLockFailed  /* the lock file is unusable: the status says why */
+};
+
+/*
+** Who keeps a waiting job out: its process id (0 unknown), since when (in
+** FileWallMs; 0 unknown), and a token that changes whenever the lock
+** changes hands.
+*/
+struct FileLockHolder {
+    unsigned long pid;
+    uint64_t sinceMs;
+    uint64_t token;
+};
+
+/* The target of a job on `path` (POSIX: through its links); free() it. */
+char* FileResolveTarget(const char* path, struct FileStatus* status);
+
+/*
+** One try at the lock of job->target, whose lock file is job->lockPath.
+** May keep state in the job between tries (the open lock file, the
+** ticket); FileJobEnd releases it.
+*/
+enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
+                                 struct FileStatus* status);
+
+uint64_t FileClockMs(); /* a monotonic clock */
+uint64_t FileWallMs();  /* milliseconds since 1970, comparable between processes */
+void FilePauseMs(uint32_t ms);
+
+/* The next pause of the sharing retries, taken; false when the schedule is spent. */
+bool FileShareRetryPause(size_t* attempt);
+
+#endif
