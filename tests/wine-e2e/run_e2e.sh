@@ -160,6 +160,12 @@ case_idxtool_editor_commands() {
   idxtool_ok build utf8.idx utf8.txt
   idxtool_ok dump utf8.idx
   [ "$(cat idxtool.out)" = $'caf\xc3\xa9\\x20\t6' ] || fail "dump: $(cat idxtool.out)"
+  # A key and a file name typed in UTF-8 reach idxtool.exe as the same bytes.
+  printf 'caf\xc3\xa9\t7\n' >cafe.txt
+  LC_ALL=C.UTF-8 idxtool_ok build $'caf\xc3\xa9.idx' cafe.txt
+  [ -f $'caf\xc3\xa9.idx' ] || fail "build: no file named caf\xc3\xa9.idx: $(ls)"
+  LC_ALL=C.UTF-8 idxtool_ok find $'caf\xc3\xa9.idx' $'CAF\xc3\xa9'
+  [ "$(cat idxtool.out)" = $'caf\xc3\xa9\t7' ] || fail "find: $(cat idxtool.out)"
   idxtool check --lookup cyclic.idx
   [ $? = 1 ] && grep -q '1 of 4 keys not found by binary search' idxtool.out ||
     fail "check --lookup: $(cat idxtool.out)"
