@@ -212,7 +212,8 @@ static const ToolCommand kCommandTable[kCommands] = {
      "  decided and why. Keys may begin with '-'.\n"},
     {"find", "FILE KEY", 2, 2, true, nullptr,
      "  Print the records of FILE whose key differs from KEY only in case and\n"
-     "  numeric suffix: exit 0 found, 1 none, 2 trouble. KEY may begin with '-'.\n"},
+     "  numeric suffix: exit 0 found, 1 none or FILE not in headword order,\n"
+     "  2 trouble. KEY may begin with '-'.\n"},
     {"help", "[COMMAND]", 0, 1, false, nullptr,
      "  Show this text, or the help of one command.\n"},
 };
