@@ -8,7 +8,7 @@
 #     runtime and no sanitizer's;
 #   - installed with apt-get (as root, on a machine where none of its files
 #     exists yet; otherwise that part is skipped, saying why), the programs
-#     say their version, `man` shows each manual page, and once purged not
+#     say their version, `man` shows each manual page, and once removed not
 #     one of its files is left.
 set -uo pipefail
 deb=$(realpath "${1:?usage: check_deb.sh DEB}")
@@ -59,10 +59,13 @@ else
       fail "man $page: $(head -3 man.txt)"
   done
   [ -n "$pages" ] || echo "note: $name holds no manual page yet"
-  expect 0 "Removing $name ($version)" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q "$name"
+  # remove, not purge: the package keeps no configuration, so nothing of it
+  # may be left for a purge to find, not even its entry in dpkg's list.
+  expect 0 "Removing $name ($version)" env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q "$name"
   left=$(for f in $files /usr/share/doc/$name; do [ -e "$f" ] && echo "$f"; done)
-  [ -z "$left" ] || fail "left after apt-get purge: $(echo $left)"
-  ! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q installed || fail "$name still installed"
-  echo "installed: $(echo $pages | wc -w) manual pages read with man, $(printf '%s\n' $files | wc -l) files, none left after purge"
+  [ -z "$left" ] || fail "left after apt-get remove: $(echo $left)"
+  status=$(dpkg-query -W -f='${db:Status-Abbrev}' "$name" 2>/dev/null)
+  [ -z "$status" ] || [ "${status:1:1}" = n ] || fail "$name after apt-get remove: dpkg says '$status'"
+  echo "installed: $(echo $pages | wc -w) manual pages read with man, $(printf '%s\n' $files | wc -l) files, none left after apt-get remove"
 fi
 finish check_deb
