@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_deb.sh DEB: the Debian package of the tools holds what it says and
 # installs and removes cleanly:
-#   - lintian reports no error (its warnings are shown);
+#   - lintian reports no error (its warnings are shown), and no program
+#     lacks the hardening Debian builds with;
 #   - it holds the two programs, a manual page for each that the install
 #     rules install, the copyright file and changelog, all root:root;
 #     Installed-Size is what dpkg counts and Depends: names the C and C++
@@ -18,7 +19,8 @@ scratch
 name=orlix-tools
 version=$(dpkg-deb -f "$deb" Version) || die "not a Debian package: $deb"
 
-lintian --fail-on error "$deb" >lintian.txt 2>&1 || { cat lintian.txt; fail "lintian reports errors"; }
+lintian -I --fail-on error "$deb" >lintian.txt 2>&1 || { cat lintian.txt; fail "lintian reports errors"; }
+grep 'hardening-no-' lintian.txt && fail "the programs are not built hardened"
 if grep -q '^W:' lintian.txt; then
   echo "lintian: warnings left: $(sed -n 's/^W: [^ ]* //p' lintian.txt | paste -sd';' | sed 's/;/; /g')"
 fi
