@@ -214,6 +214,24 @@ case_lock_holder_and_waiters() {
   expect_no_leftovers
 }
 
+# Waiting jobs served in the order they came (jobs, the one killed while
+# it waits, -1 none): see queue_order.cpp.
+case_queue_order() {
+  fresh
+  local jobs kill
+  while read -r jobs kill; do
+    wine "$ORLIX_QUEUE_ORDER" t.idx "$jobs" "$kill" >order.out 2>&1 </dev/null ||
+      fail "queue_order $jobs $kill: $(cat order.out)"
+    cat order.out
+    rm t.idx.order
+    expect_no_leftovers
+  done <<'TABLE'
+6 -1
+6 0
+6 3
+TABLE
+}
+
 # Ctrl+C at the console once the job holds its lock, and once it writes
 # its temporary: idxtool.exe ends with STATUS_CONTROL_C_EXIT, the target
 # is the old index or the merged one, and nothing is left.  The console is
