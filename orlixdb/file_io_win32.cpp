@@ -278,7 +278,10 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
 ** ticket whose place does not exist is one whose job has passed or died,
 ** never one about to appear.  A job tries the lock file only when no
 ** earlier place is still owned; it gives its place up once it holds the
-** lock, or when it stops waiting.
+** lock, or when it stops waiting.  Beside the counter, a ring of
+** kQueueSlots slots keeps each ticket's process id and arrival, so that a
+** job kept out by one ahead that does not take its turn can name it (a
+** slot taken over by a ticket kQueueSlots later leaves it unnamed).
 **
 ** Mutexes rather than process ids in a ring of slots: Windows marks a
 ** mutex abandoned, and drops it with its last handle, when its owner
@@ -296,6 +299,9 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
 */
 static const DWORD kJoinWaitMs = 100;
 
+enum { kQueueSlots = 64, kSlotWords = 3 }; /* slot: ticket + 1, process id, arrival */
+static const DWORD kQueueBlockSize = (1 + kQueueSlots * kSlotWords) * sizeof(uint64_t);
+
 static void LeaveQueue(struct FileJob* job)
 {
     if (job->place != 0) {
@@ -312,15 +318,18 @@ static void TakeTicket(struct FileJob* job)
     char name[kObjectNameSize];
     if (!ObjectName(job->target, "tickets", name, sizeof name)) return;
     HANDLE counter = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
-                                        sizeof(uint64_t), name);
+                                        kQueueBlockSize, name);
     if (counter == NULL) return;
-    uint64_t* next = (uint64_t*)MapViewOfFile(counter, FILE_MAP_WRITE, 0, 0, 0);
-    if (next == NULL) {
+    uint64_t* words = (uint64_t*)MapViewOfFile(counter, FILE_MAP_WRITE, 0, 0, 0);
+    if (words == NULL) {
         CloseHandle(counter);
         return;
     }
-    uint64_t ticket = (*next)++;
-    UnmapViewOfFile(next);
+    uint64_t ticket = words[0]++, *slot = words + 1 + (ticket % kQueueSlots) * kSlotWords;
+    slot[0] = ticket + 1;
+    slot[1] = GetCurrentProcessId();
+    slot[2] = FileWallMs();
+    UnmapViewOfFile(words);
     HANDLE place = FileQueuePlaceName(job->target, ticket, name, sizeof name)
                        ? CreateMutexA(NULL, TRUE, name)
                        : NULL;
@@ -356,8 +365,8 @@ static bool JoinQueue(struct FileJob* job)
 ** Whether no job that took a ticket before this one still waits.  A place
 ** that can be taken at once was given up (its job holds the lock or
 ** stopped waiting) or abandoned (its job died); one that cannot is a
-** job still waiting.  The tickets found gone stay gone, so the next look
-** starts after them.
+** job still waiting: the first such ticket is then job->ahead.  The
+** tickets found gone stay gone, so the next look starts after them.
 */
 static bool FirstInQueue(struct FileJob* job)
 {
@@ -372,6 +381,21 @@ static bool FirstInQueue(struct FileJob* job)
         if (waited == WAIT_TIMEOUT) return false;
     }
     return true;
+}
+
+/*
+** Who keeps the job out when no one holds the lock: the job of ticket
+** job->ahead, not taking its turn.  Its token differs from any holder's
+** and from any other ticket's.
+*/
+static void NameAhead(const struct FileJob* job, struct FileLockHolder* holder)
+{
+    *holder = FileLockHolder{0, 0, ~job->ahead};
+    const uint64_t* words = (const uint64_t*)MapViewOfFile((HANDLE)job->queue, FILE_MAP_READ, 0, 0, 0);
+    if (words == NULL) return;
+    const uint64_t* slot = words + 1 + (job->ahead % kQueueSlots) * kSlotWords;
+    if (slot[0] == job->ahead + 1) holder->pid = (unsigned long)slot[1], holder->sinceMs = slot[2];
+    UnmapViewOfFile(words);
 }
 
 /*
@@ -392,6 +416,7 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
     if (job->place == 0) JoinQueue(job);
     if (job->place != 0 && !FirstInQueue(job)) {
         ReadRecord(job->target, holder);
+        if (holder->pid == 0) NameAhead(job, holder);
         return kFileLockBusy;
     }
     HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,

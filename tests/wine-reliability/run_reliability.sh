@@ -214,21 +214,23 @@ case_lock_holder_and_waiters() {
   expect_no_leftovers
 }
 
-# Waiting jobs served in the order they came (jobs, the one killed while
-# it waits, -1 none): see queue_order.cpp.
+# Waiting jobs served in the order they came; one killed while it waits,
+# and one stopped while it waits (those behind it give up naming it): see
+# queue_order.cpp.  Columns: jobs, fate, which job.
 case_queue_order() {
   fresh
-  local jobs kill
-  while read -r jobs kill; do
-    wine "$ORLIX_QUEUE_ORDER" t.idx "$jobs" "$kill" >order.out 2>&1 </dev/null ||
-      fail "queue_order $jobs $kill: $(cat order.out)"
+  local jobs fate which
+  while read -r jobs fate which; do
+    wine "$ORLIX_QUEUE_ORDER" t.idx "$jobs" "$fate" "$which" >order.out 2>&1 </dev/null ||
+      fail "queue_order $jobs $fate $which: $(cat order.out)"
     cat order.out
     rm t.idx.order
     expect_no_leftovers
   done <<'TABLE'
-6 -1
-6 0
-6 3
+6 none -
+6 kill 0
+6 kill 3
+5 stop 3
 TABLE
 }
 
