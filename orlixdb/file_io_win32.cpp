@@ -299,8 +299,9 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
 */
 static const DWORD kJoinWaitMs = 100;
 
-enum { kQueueSlots = 64, kSlotWords = 3 }; /* slot: ticket + 1, process id, arrival */
-static const DWORD kQueueBlockSize = (1 + kQueueSlots * kSlotWords) * sizeof(uint64_t);
+/* The block: the next ticket, the first that may still wait, then the slots (ticket + 1, process id, arrival). */
+enum { kQueueHead = 2, kQueueSlots = 64, kSlotWords = 3 };
+static const DWORD kQueueBlockSize = (kQueueHead + kQueueSlots * kSlotWords) * sizeof(uint64_t);
 
 static void LeaveQueue(struct FileJob* job)
 {
@@ -310,6 +311,20 @@ static void LeaveQueue(struct FileJob* job)
     }
     if (job->queue != 0) CloseHandle((HANDLE)job->queue);
     job->place = job->queue = 0;
+}
+
+/*
+** The job holds the lock, so every ticket before its own is gone: a job
+** that joins later starts its look there, not at 0.  Only the holder
+** writes it, so it only grows.
+*/
+static void Passed(const struct FileJob* job)
+{
+    if (job->queue == 0) return;
+    uint64_t* words = (uint64_t*)MapViewOfFile((HANDLE)job->queue, FILE_MAP_WRITE, 0, 0, 0);
+    if (words == NULL) return;
+    if (words[1] < job->ticket) words[1] = job->ticket;
+    UnmapViewOfFile(words);
 }
 
 /* The guard is held: the next ticket, and the job's place for it when it can be made. */
@@ -325,10 +340,11 @@ static void TakeTicket(struct FileJob* job)
         CloseHandle(counter);
         return;
     }
-    uint64_t ticket = words[0]++, *slot = words + 1 + (ticket % kQueueSlots) * kSlotWords;
+    uint64_t ticket = words[0]++, *slot = words + kQueueHead + (ticket % kQueueSlots) * kSlotWords;
     slot[0] = ticket + 1;
     slot[1] = GetCurrentProcessId();
     slot[2] = FileWallMs();
+    uint64_t ahead = words[1];
     UnmapViewOfFile(words);
     HANDLE place = FileQueuePlaceName(job->target, ticket, name, sizeof name)
                        ? CreateMutexA(NULL, TRUE, name)
@@ -344,7 +360,7 @@ static void TakeTicket(struct FileJob* job)
     job->queue = (intptr_t)counter;
     job->place = (intptr_t)place;
     job->ticket = ticket;
-    job->ahead = 0;
+    job->ahead = ahead;
 }
 
 static bool JoinQueue(struct FileJob* job)
@@ -393,7 +409,7 @@ static void NameAhead(const struct FileJob* job, struct FileLockHolder* holder)
     *holder = FileLockHolder{0, 0, ~job->ahead};
     const uint64_t* words = (const uint64_t*)MapViewOfFile((HANDLE)job->queue, FILE_MAP_READ, 0, 0, 0);
     if (words == NULL) return;
-    const uint64_t* slot = words + 1 + (job->ahead % kQueueSlots) * kSlotWords;
+    const uint64_t* slot = words + kQueueHead + (job->ahead % kQueueSlots) * kSlotWords;
     if (slot[0] == job->ahead + 1) holder->pid = (unsigned long)slot[1], holder->sinceMs = slot[2];
     UnmapViewOfFile(words);
 }
@@ -424,6 +440,7 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
     if (lock != INVALID_HANDLE_VALUE) {
         job->lock = (intptr_t)lock;
         job->record = (intptr_t)WriteRecord(job->target);
+        Passed(job);
         LeaveQueue(job);
         return kFileLockTaken;
     }
