@@ -283,13 +283,16 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
 ** job kept out by one ahead that does not take its turn can name it (a
 ** slot taken over by a ticket kQueueSlots later leaves it unnamed).
 **
-** Mutexes rather than process ids in a ring of slots: Windows marks a
-** mutex abandoned, and drops it with its last handle, when its owner
+** Places are mutexes rather than process ids in the slots: Windows marks
+** a mutex abandoned, and drops it with its last handle, when its owner
 ** dies, so a killed waiter leaves the queue by itself, with no process
-** id to check against reuse, no half-written slot to wait on and no ring
-** to overflow.  The counter block lasts while any job holds a ticket;
-** when the queue empties, it goes and the count starts again at 0, and
-** no place of the old count is left to be mistaken for a new one.
+** id to check against reuse and no half-written slot to wait on; the
+** ring only names, and more waiters than slots cost a name, never a
+** place.  A place is owned by the thread that waits and given up before
+** FileJobBegin returns, as a mutex must be.  The counter block lasts
+** while any job holds a ticket; when the queue empties, it goes and the
+** count starts again at 0, and no place of the old count is left to be
+** mistaken for a new one.
 **
 ** The names are of this session (Local\): jobs of another session or
 ** user still exclude each other through the lock file, in no order.  A
