@@ -96,6 +96,9 @@ struct FileJob {
     uint64_t ticket;   /* POSIX: the job's place in the lock file's queue */
     intptr_t record;   /* Windows: the holder's record, a named shared memory block */
     bool locked;
+    intptr_t queue;    /* Windows, while the job waits in the queue: its ticket counter block */
+    intptr_t place;    /* Windows: the job's place in the queue, a mutex it owns */
+    uint64_t ahead;    /* Windows: the first ticket that may still be ahead of the job's */
 };
 
 enum FileJobStart {

@@ -159,7 +159,7 @@ static const char* BusyText(const struct FileLockHolder* holder)
 enum FileJobStart FileJobBegin(const char* path, uint32_t waitMs, struct FileJob* job,
                                struct FileStatus* status)
 {
-    *job = FileJob{nullptr, nullptr, -1, 0, 0, false};
+    *job = FileJob{nullptr, nullptr, -1, 0, 0, false, 0, 0, 0};
     job->target = FileResolveTarget(path, status);
     if (job->target == nullptr) return kFileJobFailed;
     job->lockPath = FileLockPath(job->target);

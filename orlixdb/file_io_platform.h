@@ -43,6 +43,11 @@ char* FileResolveTarget(const char* path, struct FileStatus* status);
 enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
                                  struct FileStatus* status);
 
+#if defined(_WIN32)
+/* The name of the mutex that is the place of `ticket` in the queue for `target`. */
+bool FileQueuePlaceName(const char* target, uint64_t ticket, char* name, size_t size);
+#endif
+
 uint64_t FileClockMs(); /* a monotonic clock */
 uint64_t FileWallMs();  /* milliseconds since 1970, comparable between processes */
 void FilePauseMs(uint32_t ms);

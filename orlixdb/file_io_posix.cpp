@@ -489,7 +489,7 @@ void FileJobEnd(struct FileJob* job)
     if (job->lock >= 0) close((int)job->lock);
     free(job->target);
     free(job->lockPath);
-    *job = FileJob{nullptr, nullptr, -1, 0, 0, false};
+    *job = FileJob{nullptr, nullptr, -1, 0, 0, false, 0, 0, 0};
 }
 
 /*

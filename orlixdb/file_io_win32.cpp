@@ -202,16 +202,14 @@ void FileJobsCleanUpOnSignals()
 }
 
 /*
-** The holder's record: its process id and since when it holds the lock
-** (FileWallMs), for the message of a job that waited in vain.  It lives
-** in a named block of shared memory, not in the lock file, so that no
-** waiting job ever holds the lock file open; the name comes from a hash
-** of the target's full path, ASCII letters in capitals (no more than the
-** message depends on it), and the block goes with the last handle to it.
+** The names of a target's shared objects: "Local\orlixdb-KIND-" and a
+** hash of the target's full path, ASCII letters in capitals, so that
+** every job on one file in this session meets the same objects.  False
+** for a path too long to name; the job then goes without them.
 */
-enum { kRecordWords = 2 };
+enum { kObjectNameSize = 80 };
 
-static bool RecordName(const char* target, char* name, size_t size)
+static bool ObjectName(const char* target, const char* kind, char* name, size_t size)
 {
     char full[MAX_PATH];
     DWORD length = GetFullPathNameA(target, sizeof full, full, NULL);
@@ -221,15 +219,32 @@ static bool RecordName(const char* target, char* name, size_t size)
         uint8_t c = (uint8_t)full[i];
         h = (h ^ (c >= 'a' && c <= 'z' ? c - 32 : c)) * 1099511628211ull;
     }
-    snprintf(name, size, "Local\\orlixdb-lock-%016llx", (unsigned long long)h);
+    snprintf(name, size, "Local\\orlixdb-%s-%016llx", kind, (unsigned long long)h);
     return true;
 }
+
+bool FileQueuePlaceName(const char* target, uint64_t ticket, char* name, size_t size)
+{
+    if (!ObjectName(target, "queue", name, size)) return false;
+    size_t used = strlen(name);
+    snprintf(name + used, size - used, "-%llu", (unsigned long long)ticket);
+    return true;
+}
+
+/*
+** The holder's record: its process id and since when it holds the lock
+** (FileWallMs), for the message of a job that waited in vain.  It lives
+** in a named block of shared memory, not in the lock file, so that no
+** waiting job ever holds the lock file open (no more than the message
+** depends on it); the block goes with the last handle to it.
+*/
+enum { kRecordWords = 2 };
 
 /* The holder writes its record; a failure only leaves it unnamed. */
 static HANDLE WriteRecord(const char* target)
 {
-    char name[64];
-    if (!RecordName(target, name, sizeof name)) return NULL;
+    char name[kObjectNameSize];
+    if (!ObjectName(target, "lock", name, sizeof name)) return NULL;
     HANDLE block = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
                                       kRecordWords * sizeof(uint64_t), name);
     if (block == NULL) return NULL;
@@ -244,8 +259,8 @@ static HANDLE WriteRecord(const char* target)
 
 static void ReadRecord(const char* target, struct FileLockHolder* holder)
 {
-    char name[64];
-    HANDLE block = RecordName(target, name, sizeof name) ? OpenFileMappingA(FILE_MAP_READ, FALSE, name) : NULL;
+    char name[kObjectNameSize];
+    HANDLE block = ObjectName(target, "lock", name, sizeof name) ? OpenFileMappingA(FILE_MAP_READ, FALSE, name) : NULL;
     if (block == NULL) return;
     const uint64_t* words = (const uint64_t*)MapViewOfFile(block, FILE_MAP_READ, 0, 0, 0);
     if (words != NULL) {
@@ -253,6 +268,153 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
         UnmapViewOfFile(words);
     }
     CloseHandle(block);
+}
+
+/*
+** The queue, so that waiting jobs try the lock file in the order they
+** came.  A job takes the next ticket from a counter in a named block
+** ("tickets") and, in the same step, creates and owns a mutex named by
+** its ticket: its place.  Both happen under a guard mutex ("queue"), so a
+** ticket whose place does not exist is one whose job has passed or died,
+** never one about to appear.  A job tries the lock file only when no
+** earlier place is still owned; it gives its place up once it holds the
+** lock, or when it stops waiting.  Beside the counter, a ring of
+** kQueueSlots slots keeps each ticket's process id and arrival, so that a
+** job kept out by one ahead that does not take its turn can name it (a
+** slot taken over by a ticket kQueueSlots later leaves it unnamed).
+**
+** Places are mutexes rather than process ids in the slots: Windows marks
+** a mutex abandoned, and drops it with its last handle, when its owner
+** dies, so a killed waiter leaves the queue by itself, with no process
+** id to check against reuse and no half-written slot to wait on; the
+** ring only names, and more waiters than slots cost a name, never a
+** place.  A place is owned by the thread that waits and given up before
+** FileJobBegin returns, as a mutex must be.  The counter block lasts
+** while any job holds a ticket; when the queue empties, it goes and the
+** count starts again at 0, and no place of the old count is left to be
+** mistaken for a new one.
+**
+** The names are of this session (Local\): jobs of another session or
+** user still exclude each other through the lock file, in no order.  A
+** job that cannot join (the guard is not free within kJoinWaitMs, or an
+** object cannot be made) tries the lock file as it is, and joins at its
+** next attempt.
+*/
+static const DWORD kJoinWaitMs = 100;
+
+/* The block: the next ticket, the first that may still wait, then the slots (ticket + 1, process id, arrival). */
+enum { kQueueHead = 2, kQueueSlots = 64, kSlotWords = 3 };
+static const DWORD kQueueBlockSize = (kQueueHead + kQueueSlots * kSlotWords) * sizeof(uint64_t);
+
+static void LeaveQueue(struct FileJob* job)
+{
+    if (job->place != 0) {
+        ReleaseMutex((HANDLE)job->place);
+        CloseHandle((HANDLE)job->place);
+    }
+    if (job->queue != 0) CloseHandle((HANDLE)job->queue);
+    job->place = job->queue = 0;
+}
+
+/*
+** The job holds the lock, so every ticket before its own is gone: a job
+** that joins later starts its look there, not at 0.  Only the holder
+** writes it, so it only grows.
+*/
+static void Passed(const struct FileJob* job)
+{
+    if (job->queue == 0) return;
+    uint64_t* words = (uint64_t*)MapViewOfFile((HANDLE)job->queue, FILE_MAP_WRITE, 0, 0, 0);
+    if (words == NULL) return;
+    if (words[1] < job->ticket) words[1] = job->ticket;
+    UnmapViewOfFile(words);
+}
+
+/* The guard is held: the next ticket, and the job's place for it when it can be made. */
+static void TakeTicket(struct FileJob* job)
+{
+    char name[kObjectNameSize];
+    if (!ObjectName(job->target, "tickets", name, sizeof name)) return;
+    HANDLE counter = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
+                                        kQueueBlockSize, name);
+    if (counter == NULL) return;
+    uint64_t* words = (uint64_t*)MapViewOfFile(counter, FILE_MAP_WRITE, 0, 0, 0);
+    if (words == NULL) {
+        CloseHandle(counter);
+        return;
+    }
+    uint64_t ticket = words[0]++, *slot = words + kQueueHead + (ticket % kQueueSlots) * kSlotWords;
+    slot[0] = ticket + 1;
+    slot[1] = GetCurrentProcessId();
+    slot[2] = FileWallMs();
+    uint64_t ahead = words[1];
+    UnmapViewOfFile(words);
+    HANDLE place = FileQueuePlaceName(job->target, ticket, name, sizeof name)
+                       ? CreateMutexA(NULL, TRUE, name)
+                       : NULL;
+    if (place != NULL && GetLastError() == ERROR_ALREADY_EXISTS) { /* not ours: not a place */
+        CloseHandle(place);
+        place = NULL;
+    }
+    if (place == NULL) {
+        CloseHandle(counter);
+        return;
+    }
+    job->queue = (intptr_t)counter;
+    job->place = (intptr_t)place;
+    job->ticket = ticket;
+    job->ahead = ahead;
+}
+
+static bool JoinQueue(struct FileJob* job)
+{
+    char name[kObjectNameSize];
+    HANDLE guard = ObjectName(job->target, "queue", name, sizeof name) ? CreateMutexA(NULL, FALSE, name) : NULL;
+    if (guard == NULL) return false;
+    DWORD waited = WaitForSingleObject(guard, kJoinWaitMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) { /* abandoned: its ticket has no place */
+        TakeTicket(job);
+        ReleaseMutex(guard);
+    }
+    CloseHandle(guard);
+    return job->place != 0;
+}
+
+/*
+** Whether no job that took a ticket before this one still waits.  A place
+** that can be taken at once was given up (its job holds the lock or
+** stopped waiting) or abandoned (its job died); one that cannot is a
+** job still waiting: the first such ticket is then job->ahead.  The
+** tickets found gone stay gone, so the next look starts after them.
+*/
+static bool FirstInQueue(struct FileJob* job)
+{
+    char name[kObjectNameSize];
+    for (; job->ahead < job->ticket; job->ahead++) {
+        if (!FileQueuePlaceName(job->target, job->ahead, name, sizeof name)) return true;
+        HANDLE place = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name);
+        if (place == NULL) continue;
+        DWORD waited = WaitForSingleObject(place, 0);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(place);
+        CloseHandle(place);
+        if (waited == WAIT_TIMEOUT) return false;
+    }
+    return true;
+}
+
+/*
+** Who keeps the job out when no one holds the lock: the job of ticket
+** job->ahead, not taking its turn.  Its token differs from any holder's
+** and from any other ticket's.
+*/
+static void NameAhead(const struct FileJob* job, struct FileLockHolder* holder)
+{
+    *holder = FileLockHolder{0, 0, ~job->ahead};
+    const uint64_t* words = (const uint64_t*)MapViewOfFile((HANDLE)job->queue, FILE_MAP_READ, 0, 0, 0);
+    if (words == NULL) return;
+    const uint64_t* slot = words + kQueueHead + (job->ahead % kQueueSlots) * kSlotWords;
+    if (slot[0] == job->ahead + 1) holder->pid = (unsigned long)slot[1], holder->sinceMs = slot[2];
+    UnmapViewOfFile(words);
 }
 
 /*
@@ -264,41 +426,54 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
 ** denied is what an open meets while the file is being deleted, so it is
 ** waited on too, unless the file does not exist, which means the
 ** directory refuses new files: then no job can write there, and this one
-** goes on without the lock.
+** goes on without the lock.  A job with a later ticket than a waiting
+** one does not try the file: it is busy, whoever holds the lock.
 */
 enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
                                  struct FileStatus* status)
 {
+    if (job->place == 0) JoinQueue(job);
+    if (job->place != 0 && !FirstInQueue(job)) {
+        ReadRecord(job->target, holder);
+        if (holder->pid == 0) NameAhead(job, holder);
+        return kFileLockBusy;
+    }
     HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (lock != INVALID_HANDLE_VALUE) {
         job->lock = (intptr_t)lock;
         job->record = (intptr_t)WriteRecord(job->target);
+        Passed(job);
+        LeaveQueue(job);
         return kFileLockTaken;
     }
     DWORD error = GetLastError();
     DWORD attributes = GetFileAttributesA(job->lockPath);
     DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
     bool absent = lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND;
+    enum FileLockTry tried = kFileLockBusy;
     if (error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ||
         (error == ERROR_ACCESS_DENIED && absent))
-        return kFileLockNone;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Fail(status, "has a lock file that is not a regular file", job->target, 0), kFileLockFailed;
-    if (!HeldByAnother(error))
-        return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockFailed;
-    ReadRecord(job->target, holder);
-    if (error != ERROR_ACCESS_DENIED) return kFileLockBusy;
-    return Fail(status, "cannot open or lock its lock file", job->target, error), kFileLockRefused;
+        tried = kFileLockNone;
+    else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        tried = kFileLockFailed, Fail(status, "has a lock file that is not a regular file", job->target, 0);
+    else if (!HeldByAnother(error))
+        tried = kFileLockFailed, Fail(status, "cannot open or lock its lock file", job->target, error);
+    else if (error == ERROR_ACCESS_DENIED)
+        tried = kFileLockRefused, Fail(status, "cannot open or lock its lock file", job->target, error);
+    if (tried == kFileLockNone || tried == kFileLockFailed) LeaveQueue(job);
+    else ReadRecord(job->target, holder);
+    return tried;
 }
 
 void FileJobEnd(struct FileJob* job)
 {
+    LeaveQueue(job);
     if (job->record != 0) CloseHandle((HANDLE)job->record);
     if (job->lock != (intptr_t)INVALID_HANDLE_VALUE) CloseHandle((HANDLE)job->lock);
     free(job->target);
     free(job->lockPath);
-    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, 0, 0, false};
+    *job = FileJob{NULL, NULL, (intptr_t)INVALID_HANDLE_VALUE, 0, 0, false, 0, 0, 0};
 }
 
 /*

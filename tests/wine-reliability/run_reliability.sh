@@ -214,6 +214,26 @@ case_lock_holder_and_waiters() {
   expect_no_leftovers
 }
 
+# Waiting jobs served in the order they came; one killed while it waits,
+# and one stopped while it waits (those behind it give up naming it): see
+# queue_order.cpp.  Columns: jobs, fate, which job.
+case_queue_order() {
+  fresh
+  local jobs fate which
+  while read -r jobs fate which; do
+    wine "$ORLIX_QUEUE_ORDER" t.idx "$jobs" "$fate" "$which" >order.out 2>&1 </dev/null ||
+      fail "queue_order $jobs $fate $which: $(cat order.out)"
+    cat order.out
+    rm t.idx.order
+    expect_no_leftovers
+  done <<'TABLE'
+6 none -
+6 kill 0
+6 kill 3
+5 stop 3
+TABLE
+}
+
 # Ctrl+C at the console once the job holds its lock, and once it writes
 # its temporary: idxtool.exe ends with STATUS_CONTROL_C_EXIT, the target
 # is the old index or the merged one, and nothing is left.  The console is
