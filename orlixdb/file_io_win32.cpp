@@ -46,6 +46,9 @@ static bool HeldByAnother(DWORD error)
            error == ERROR_ACCESS_DENIED;
 }
 
+/* Opens of a lock file denied with nothing there, before the directory is taken to refuse files. */
+enum { kDeniedWhileAbsentTries = 8 };
+
 /* Pause before the next attempt, when `error` may pass and the sharing retries are not spent. */
 static bool PauseBeforeRetry(DWORD error, size_t* attempt)
 {
@@ -438,8 +441,29 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
         if (holder->pid == 0) NameAhead(job, holder);
         return kFileLockBusy;
     }
-    HANDLE lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    /*
+    ** A lock file whose holder is closing it refuses opens (access denied)
+    ** until its delete-on-close is done, and then it is gone: denied, then
+    ** absent when looked at, is most often a holder letting go, not a
+    ** directory that refuses new files.  Only a denial that lasts over
+    ** several opens with nothing there is the directory's, and only then
+    ** does the job go on without a lock; taking the first for the second
+    ** would let two jobs write the target at once.
+    */
+    HANDLE lock;
+    DWORD error, attributes;
+    bool absent;
+    for (int denied = 0;; denied++) {
+        lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        if (lock != INVALID_HANDLE_VALUE) break;
+        error = GetLastError();
+        attributes = GetFileAttributesA(job->lockPath);
+        DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        absent = lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND;
+        if (error != ERROR_ACCESS_DENIED || !absent || denied == kDeniedWhileAbsentTries) break;
+        FilePauseMs(1);
+    }
     if (lock != INVALID_HANDLE_VALUE) {
         job->lock = (intptr_t)lock;
         job->record = (intptr_t)WriteRecord(job->target);
@@ -447,10 +471,6 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
         LeaveQueue(job);
         return kFileLockTaken;
     }
-    DWORD error = GetLastError();
-    DWORD attributes = GetFileAttributesA(job->lockPath);
-    DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-    bool absent = lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND;
     enum FileLockTry tried = kFileLockBusy;
     if (error == ERROR_PATH_NOT_FOUND || error == ERROR_WRITE_PROTECT ||
         (error == ERROR_ACCESS_DENIED && absent))
