@@ -56,7 +56,18 @@ printf 'NOTANINDEX-----------' >junk.idx
 [ -s quiet.txt ] && fail "merge -q printed: $(cat quiet.txt)"
 # Standard output that takes nothing is a failure, not a success.
 if [ -w /dev/full ]; then
-  expect 1 "idxtool: standard output: write: No space left on device" sh -c '"$0" dump a.idx >/dev/full' "$tool"
+  #      status  command
+  while read -r status command; do
+    expect "$status" "idxtool: standard output: write: No space left on device" \
+      sh -c '"$0" $1 >/dev/full' "$tool" "$command"
+  done <<'FULL'
+1 dump a.idx
+1 merge --dry-run a.idx b.idx
+1 explain a b
+2 find a.idx apple
+1 check --lookup a.idx
+1 --version
+FULL
 fi
 
 # The dump is the text form: it builds the same file again.

@@ -8,6 +8,7 @@
 
 #include "collation/byte_classes.h"
 #include "collation/compare_headwords.h"
+#include "common/tool_common.h"
 #include "editor_commands.h"
 #include "record_text.h"
 
@@ -197,9 +198,6 @@ int ExplainCommand(const char* first, const char* second)
         fprintf(stderr, "idxtool: explain: the plain scan and CompareHeadwords disagree\n");
         return 1;
     }
-    if (fwrite(text.data(), 1, text.size(), stdout) != text.size() || fflush(stdout) != 0) {
-        fprintf(stderr, "idxtool: (standard output): cannot write\n");
-        return 1;
-    }
-    return 0;
+    ToolWrite(text.data(), text.size());
+    return ToolFinishOutput("idxtool");
 }

@@ -12,6 +12,7 @@
 
 #include "collation/byte_classes.h"
 #include "collation/compare_headwords.h"
+#include "common/tool_common.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "record_text.h"
@@ -93,10 +94,9 @@ int FindCommand(const char* path, const char* keyText)
         const IndexRecord& r = index.records[n];
         FormatRecordLine(r.key, r.length, r.reference, &text);
     }
-    if (fwrite(text.data(), 1, text.size(), stdout) != text.size() || fflush(stdout) != 0) {
-        fprintf(stderr, "idxtool: (standard output): cannot write\n");
-        return 2;
-    }
+    /* 1 says "no record": output that did not arrive is trouble, 2. */
+    ToolWrite(text.data(), text.size());
+    if (ToolFinishOutput("idxtool") != kToolOk) return 2;
     if (found.empty()) fprintf(stderr, "idxtool: %s: no record of '%s'\n", path, keyText);
     return found.empty() ? 1 : 0;
 }

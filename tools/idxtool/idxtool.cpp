@@ -354,5 +354,7 @@ int main(int argc, char** argv)
     if (!ToolParse(command, argc - 2, argv + 2, &args, &problem))
         return ToolUsage(kTool, command->name, problem.c_str());
     if (args.help) return Help(command);
-    return Run(command, &args);
+    /* No command reports success unless standard output took all it printed. */
+    int status = Run(command, &args);
+    return status == kExitOk ? ToolFinishOutput(kTool) : status;
 }

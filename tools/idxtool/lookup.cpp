@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "collation/compare_headwords.h"
+#include "common/tool_common.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "record_text.h"
@@ -111,9 +112,6 @@ int CheckLookupCommand(const char* path)
                Key(key).c_str(), why.c_str());
     }
     printf("%s: %zu of %zu keys not found by binary search\n", path, missed.size(), r.size());
-    if (fflush(stdout) != 0) {
-        fprintf(stderr, "idxtool: (standard output): cannot write\n");
-        return 1;
-    }
+    if (ToolFinishOutput("idxtool") != kToolOk) return 1;
     return missed.empty() ? 0 : 1;
 }

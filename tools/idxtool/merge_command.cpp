@@ -94,7 +94,7 @@ int MergeDryRunCommand(const char* target, int count, char** sources)
                plan.targetExists ? "" : " (nothing to index, no file would be written)");
     else
         printf("  %s would be %s\n", target, plan.targetExists ? "rewritten" : "created");
-    return fflush(stdout) == 0 ? 0 : 1;
+    return ToolFinishOutput("idxtool");
 }
 
 /*
