@@ -105,7 +105,6 @@ case_slips() {
 
 if [ "${1:-}" = setup ] || [ "${1:-}" = cleanup ] || [ "${1:-}" = slips ]; then
   source "$here/../wine/wine_env.sh"
-  source "$here/../lib/checks.sh" # its fail counts and goes on
   wine_dispatch "$1"
 else
   idxtool=$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")

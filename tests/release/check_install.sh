@@ -7,7 +7,7 @@ build=$1
 shift
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-fail() { echo "$*" >&2; exit 1; }
+source "$(dirname "$0")/../lib/checks.sh"
 
 # check NAME EXPECTED-FILES [--component C]
 check() {
@@ -17,13 +17,13 @@ check() {
   local actual
   actual=$(cd "$prefix" && find . -type f -printf '%P\n' | LC_ALL=C sort)
   [ "$actual" = "$expected" ] ||
-    fail "$(printf '%s installed:\n%s\nexpected:\n%s' "$name" "$actual" "$expected")"
+    die "$(printf '%s installed:\n%s\nexpected:\n%s' "$name" "$actual" "$expected")"
   for f in $actual; do
     case "$f" in share/man/*) continue ;; esac
-    [ -x "$prefix/$f" ] || fail "$name: $f is not executable"
+    [ -x "$prefix/$f" ] || die "$name: $f is not executable"
   done
   if find "$prefix" -iname orlixdb.dll | grep -q .; then
-    fail "$name: an OrlixDB.dll was installed"
+    die "$name: an OrlixDB.dll was installed"
   fi
   echo "$name: $(echo $actual)"
 }

@@ -7,19 +7,19 @@
 set -euo pipefail
 mode=$1 version=$2
 shift 2
-fail() { echo "$*" >&2; exit 1; }
+source "$(dirname "$0")/../lib/checks.sh"
 
 case "$mode" in
   programs)
     for program in "$@"; do
       name=$(basename "$program")
-      out=$("$program" --version) || fail "$name --version failed"
-      [ "$out" = "$name $version" ] || fail "$name --version says '$out', not '$name $version'"
+      out=$("$program" --version) || die "$name --version failed"
+      [ "$out" = "$name $version" ] || die "$name --version says '$out', not '$name $version'"
     done
     ;;
   resource)
     numbers=$1 product=$2 windres=$3 exe=$4
-    rc=$("$windres" -i "$exe" -O rc) || fail "windres cannot read $exe"
+    rc=$("$windres" -i "$exe" -O rc) || die "windres cannot read $exe"
     want=(
       "FILEVERSION $numbers"
       "PRODUCTVERSION $numbers"
@@ -31,9 +31,9 @@ case "$mode" in
     for line in "${want[@]}"; do
       # windres writes the four numbers with a space after each comma.
       pattern=$(printf '%s' "$line" | sed 's/,\([0-9]\)/, *\1/g')
-      printf '%s\n' "$rc" | grep -Eq "^ *${pattern}\$" || fail "no '$line' in the version resource of $exe"
+      printf '%s\n' "$rc" | grep -Eq "^ *${pattern}\$" || die "no '$line' in the version resource of $exe"
     done
     ;;
-  *) fail "unknown mode '$mode'" ;;
+  *) die "unknown mode '$mode'" ;;
 esac
 echo "$mode: $version"

@@ -12,7 +12,7 @@ source "$here/../wine/wine_env.sh"
 idxtool() {
   wine "$ORLIX_IDXTOOL" "$@" >idxtool.out 2>&1 </dev/null
 }
-idxtool_ok() { idxtool "$@" || fail "idxtool $*: $(cat idxtool.out)"; }
+idxtool_ok() { idxtool "$@" || die "idxtool $*: $(cat idxtool.out)"; }
 
 # A dictionary directory holding the three indexes built from TEXT files
 # in the order of the text (the target is unsorted on purpose; an empty name
@@ -30,34 +30,34 @@ dictionary() {
   done
   local key='HKLM\SOFTWARE\Quorvane\Orlix'
   wine_reg "$ORLIX_VIEW" add "$key\\System\\InstallInfo" /v CurrentVersion /t REG_SZ /d 6.0 /f ||
-    fail "reg add CurrentVersion"
+    die "reg add CurrentVersion"
   wine_reg "$ORLIX_VIEW" add "$key\\Tessary\\Dict" /v 00010301Path /t REG_SZ \
-    /d "Z:$(printf '%s' "$dir/dict" | tr / '\\')" /f || fail "reg add 00010301Path"
+    /d "Z:$(printf '%s' "$dir/dict" | tr / '\\')" /f || die "reg add 00010301Path"
 }
 
 run_job() {
   wine "$dir/app/indexjob.exe" >"$dir/output.txt" 2>&1 </dev/null
   local code=$?
-  [ "$code" = 1 ] || fail "exit code $code, expected 1: $(head -c 300 "$dir/output.txt")"
-  [ -z "$(ls "$dir/dict" | grep -E '\.orlixdb-tmp\.[0-9]+$')" ] || fail "temporary left: $(ls "$dir/dict")"
+  [ "$code" = 1 ] || die "exit code $code, expected 1: $(head -c 300 "$dir/output.txt")"
+  [ -z "$(ls "$dir/dict" | grep -E '\.orlixdb-tmp\.[0-9]+$')" ] || die "temporary left: $(ls "$dir/dict")"
 }
 
 expect_dump() {
   idxtool_ok dump 00010301.idx
-  cmp -s idxtool.out "$here/$1" || fail "merged index differs: $(diff "$here/$1" idxtool.out | head -20)"
+  cmp -s idxtool.out "$here/$1" || die "merged index differs: $(diff "$here/$1" idxtool.out | head -20)"
   idxtool_ok check 00010301.idx
 }
 
 case_exports() {
   local dump
-  dump=$("$ORLIX_OBJDUMP" -p "$ORLIX_DLL") || fail "objdump $ORLIX_DLL"
+  dump=$("$ORLIX_OBJDUMP" -p "$ORLIX_DLL") || die "objdump $ORLIX_DLL"
   local dlls
   dlls=$(imported_dlls "$dump")
-  [ "$dlls" = "kernel32.dll msvcrt.dll " ] || fail "OrlixDB.dll needs $dlls"
-  printf '%s\n' "$dump" | grep -q 'Ordinal Base[[:space:]]*12' || fail "ordinal base is not 12"
-  printf '%s\n' "$dump" | grep -Eq 'Export Address Table[[:space:]]+0*1$' || fail "not exactly one export"
-  printf '%s\n' "$dump" | grep -Eq '\[Name Pointer/Ordinal\] Table[[:space:]]+0+$' || fail "an export has a name"
-  ! grep -aq DbOrdinal12 "$ORLIX_DLL" || fail "the name DbOrdinal12 stands in OrlixDB.dll"
+  [ "$dlls" = "kernel32.dll msvcrt.dll " ] || die "OrlixDB.dll needs $dlls"
+  printf '%s\n' "$dump" | grep -q 'Ordinal Base[[:space:]]*12' || die "ordinal base is not 12"
+  printf '%s\n' "$dump" | grep -Eq 'Export Address Table[[:space:]]+0*1$' || die "not exactly one export"
+  printf '%s\n' "$dump" | grep -Eq '\[Name Pointer/Ordinal\] Table[[:space:]]+0+$' || die "an export has a name"
+  ! grep -aq DbOrdinal12 "$ORLIX_DLL" || die "the name DbOrdinal12 stands in OrlixDB.dll"
 }
 
 # Unsorted target, a record repeated across files, ties, suffixes, 0xE9.
@@ -66,7 +66,7 @@ case_merge() {
   run_job
   expect_dump expected.txt
   idxtool_ok dump 01010301.idx
-  cmp -s idxtool.out "$here/source01.txt" || fail "a source was changed"
+  cmp -s idxtool.out "$here/source01.txt" || die "a source was changed"
 }
 
 case_second_run_changes_nothing() {
@@ -74,21 +74,21 @@ case_second_run_changes_nothing() {
   run_job
   cp 00010301.idx first.idx
   run_job
-  cmp -s first.idx 00010301.idx || fail "the second run changed the index"
+  cmp -s first.idx 00010301.idx || die "the second run changed the index"
 }
 
 case_missing_target_and_source() {
   dictionary "" "" source7f.txt
   run_job
   idxtool_ok dump 00010301.idx
-  [ "$(wc -l <idxtool.out)" = 6 ] || fail "expected the 6 records of the one source: $(cat idxtool.out)"
+  [ "$(wc -l <idxtool.out)" = 6 ] || die "expected the 6 records of the one source: $(cat idxtool.out)"
   idxtool_ok check 00010301.idx
 }
 
 case_nothing_to_index() {
   dictionary "" "" ""
   run_job
-  [ ! -e 00010301.idx ] || fail "an index was created from nothing"
+  [ ! -e 00010301.idx ] || die "an index was created from nothing"
 }
 
 case_corrupt_target_untouched() {
@@ -96,9 +96,9 @@ case_corrupt_target_untouched() {
   printf '\x41' | dd of=00010301.idx bs=1 seek=20 conv=notrunc status=none
   cp 00010301.idx before.idx
   run_job
-  cmp -s before.idx 00010301.idx || fail "the corrupt target was changed"
-  ! idxtool check 00010301.idx || fail "check accepted a corrupt index"
-  grep -q 'checksum mismatch' idxtool.out || fail "check said: $(cat idxtool.out)"
+  cmp -s before.idx 00010301.idx || die "the corrupt target was changed"
+  ! idxtool check 00010301.idx || die "check accepted a corrupt index"
+  grep -q 'checksum mismatch' idxtool.out || die "check said: $(cat idxtool.out)"
 }
 
 # What a killed run left is removed; a file merely named alike is not.
@@ -107,7 +107,7 @@ case_stale_temporary_removed() {
   printf 'torn' >00010301.idx.orlixdb-tmp.4242
   printf 'keep' >00010301.idx.orlixdb-tmp.notapid
   run_job
-  [ -f 00010301.idx.orlixdb-tmp.notapid ] || fail "an unrelated file was removed"
+  [ -f 00010301.idx.orlixdb-tmp.notapid ] || die "an unrelated file was removed"
   expect_dump expected.txt
 }
 
@@ -116,7 +116,7 @@ case_corrupt_source_untouched_target() {
   head -c 30 7F010301.idx >cut && mv cut 7F010301.idx
   cp 00010301.idx before.idx
   run_job
-  cmp -s before.idx 00010301.idx || fail "the target was changed though a source is corrupt"
+  cmp -s before.idx 00010301.idx || die "the target was changed though a source is corrupt"
 }
 
 # The Windows idxtool: every key byte survives build and dump.
@@ -133,8 +133,8 @@ case_idxtool_round_trip() {
   idxtool_ok dump raw.idx
   cp idxtool.out dumped.txt
   idxtool_ok build again.idx dumped.txt
-  cmp -s raw.idx again.idx || fail "dump does not round-trip"
-  ! grep -q $'\r' dumped.txt || fail "dump wrote CR bytes"
+  cmp -s raw.idx again.idx || die "dump does not round-trip"
+  ! grep -q $'\r' dumped.txt || die "dump wrote CR bytes"
 }
 
 # The Windows idxtool has the editor commands too, with the host's answers.
@@ -147,35 +147,35 @@ case_idxtool_editor_commands() {
   idxtool_ok merge bank.idx unsorted.idx
   idxtool_ok build --keep-order cyclic.idx cyclic.txt
   idxtool_ok explain -Bank bank
-  [ "$(head -1 idxtool.out)" = $'-32\tcase' ] || fail "explain: $(cat idxtool.out)"
+  [ "$(head -1 idxtool.out)" = $'-32\tcase' ] || die "explain: $(cat idxtool.out)"
   idxtool_ok explain 'a\tb' 'a b'
-  [ "$(head -1 idxtool.out)" = $'-23\tletters' ] || fail "explain: $(cat idxtool.out)"
+  [ "$(head -1 idxtool.out)" = $'-23\tletters' ] || die "explain: $(cat idxtool.out)"
   idxtool_ok find bank.idx BANK
-  [ "$(cat idxtool.out)" = $'Bank\t2\nbank\t1\nbank@2\t4' ] || fail "find: $(cat idxtool.out)"
+  [ "$(cat idxtool.out)" = $'Bank\t2\nbank\t1\nbank@2\t4' ] || die "find: $(cat idxtool.out)"
   idxtool find bank.idx bang
-  [ $? = 1 ] || fail "find of a missing headword did not exit 1"
+  [ $? = 1 ] || die "find of a missing headword did not exit 1"
   idxtool find unsorted.idx bank
-  [ $? = 1 ] && grep -q 'not in headword order at record 2' idxtool.out || fail "find: $(cat idxtool.out)"
+  [ $? = 1 ] && grep -q 'not in headword order at record 2' idxtool.out || die "find: $(cat idxtool.out)"
   printf 'caf\xc3\xa9 \t6\n' >utf8.txt
   idxtool_ok build utf8.idx utf8.txt
   idxtool_ok dump utf8.idx
-  [ "$(cat idxtool.out)" = $'caf\xc3\xa9\\x20\t6' ] || fail "dump: $(cat idxtool.out)"
+  [ "$(cat idxtool.out)" = $'caf\xc3\xa9\\x20\t6' ] || die "dump: $(cat idxtool.out)"
   # A key and a file name typed in UTF-8 reach idxtool.exe as the same bytes.
   printf 'caf\xc3\xa9\t7\n' >cafe.txt
   LC_ALL=C.UTF-8 idxtool_ok build $'caf\xc3\xa9.idx' cafe.txt
-  [ -f $'caf\xc3\xa9.idx' ] || fail "build: no file named caf\xc3\xa9.idx: $(ls)"
+  [ -f $'caf\xc3\xa9.idx' ] || die "build: no file named caf\xc3\xa9.idx: $(ls)"
   LC_ALL=C.UTF-8 idxtool_ok find $'caf\xc3\xa9.idx' $'CAF\xc3\xa9'
-  [ "$(cat idxtool.out)" = $'caf\xc3\xa9\t7' ] || fail "find: $(cat idxtool.out)"
+  [ "$(cat idxtool.out)" = $'caf\xc3\xa9\t7' ] || die "find: $(cat idxtool.out)"
   idxtool check --lookup cyclic.idx
   [ $? = 1 ] && grep -q '1 of 4 keys not found by binary search' idxtool.out ||
-    fail "check --lookup: $(cat idxtool.out)"
+    die "check --lookup: $(cat idxtool.out)"
   cp bank.idx before.idx
   idxtool_ok merge --dry-run bank.idx cyclic.idx gone.idx
-  grep -q 'added:           4 records' idxtool.out || fail "merge --dry-run: $(cat idxtool.out)"
-  grep -q 'gone.idx: no such file, counted as empty' idxtool.out || fail "merge --dry-run: $(cat idxtool.out)"
-  cmp -s bank.idx before.idx || fail "merge --dry-run changed the target"
+  grep -q 'added:           4 records' idxtool.out || die "merge --dry-run: $(cat idxtool.out)"
+  grep -q 'gone.idx: no such file, counted as empty' idxtool.out || die "merge --dry-run: $(cat idxtool.out)"
+  cmp -s bank.idx before.idx || die "merge --dry-run changed the target"
   idxtool_ok --help
-  grep -q -- '--lookup' idxtool.out || fail "--help: $(cat idxtool.out)"
+  grep -q -- '--lookup' idxtool.out || die "--help: $(cat idxtool.out)"
 }
 
 case_name="$1"

@@ -9,18 +9,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/wine_env.sh"
 
 # A failing case first lets a holder go, so that it does not outlive the case.
-fail() { echo "FAIL: $*" >&2; [ -n "${holder:-}" ] && touch "$held_file.stop"; exit 1; }
+# die, as tests/lib/checks.sh has it, but first lets a holder still running go.
+die() { echo "FAIL: $*" >&2; [ -n "${holder:-}" ] && touch "$held_file.stop"; exit 1; }
 
 # idxtool.exe in the current directory; output to a file, never a pipe.
 idxtool() { wine "$ORLIX_IDXTOOL" "$@" >idxtool.out 2>&1 </dev/null; }
-idxtool_ok() { idxtool "$@" || fail "idxtool $*: $(cat idxtool.out)"; }
+idxtool_ok() { idxtool "$@" || die "idxtool $*: $(cat idxtool.out)"; }
 
 records() { local i; for i in $(seq "$2" $(($2 + $1 - 1))); do printf 'key%05d\t%d\n' "$i" "$i"; done; }
 
 # A case directory with t.idx (the old records) and s.idx (new ones).
 fresh() {
   dir="$ORLIX_WORK/case-$case_name"
-  rm -rf "$dir" && mkdir -p "$dir" && cd "$dir" || fail "no $dir"
+  rm -rf "$dir" && mkdir -p "$dir" && cd "$dir" || die "no $dir"
   records 200 1 >old.txt && records 200 1000 >new.txt
   idxtool_ok build t.idx old.txt
   idxtool_ok build s.idx new.txt
@@ -35,16 +36,16 @@ hold() {
   local i
   for i in $(seq 1 600); do
     [ -e "$held_file.held" ] && return 0
-    kill -0 "$holder" 2>/dev/null || fail "hold_open: $(cat holder.out)"
+    kill -0 "$holder" 2>/dev/null || die "hold_open: $(cat holder.out)"
     sleep 0.1
   done
-  fail "hold_open never opened $held_file"
+  die "hold_open never opened $held_file"
 }
 
 # Let the holder go (at once if it still holds) and collect it.
 release() {
   touch "$held_file.stop"
-  wait "$holder" || fail "hold_open: $(cat holder.out)"
+  wait "$holder" || die "hold_open: $(cat holder.out)"
   holder=""
 }
 
@@ -59,21 +60,21 @@ merge() {
 
 expect_merged() {
   idxtool_ok dump t.idx
-  [ "$(cat old.txt new.txt)" = "$(cat idxtool.out)" ] || fail "t.idx lacks records: $(head -3 idxtool.out)"
+  [ "$(cat old.txt new.txt)" = "$(cat idxtool.out)" ] || die "t.idx lacks records: $(head -3 idxtool.out)"
   idxtool_ok check t.idx
 }
-expect_unchanged() { cmp -s before.idx t.idx || fail "t.idx changed"; }
+expect_unchanged() { cmp -s before.idx t.idx || die "t.idx changed"; }
 expect_no_leftovers() {
   local left
   left=$(ls | grep -E '\.orlixdb-(tmp\.[0-9]+|lock)$')
-  [ -z "$left" ] || fail "left behind: $left"
+  [ -z "$left" ] || die "left behind: $left"
 }
 expect_failure() {  # TEXT: the merge failed with TEXT in its message
-  [ "$got" = 1 ] || fail "merge status $got, want 1: $(cat idxtool.out)"
-  grep -qF -- "$1" idxtool.out || fail "message lacks '$1': $(cat idxtool.out)"
+  [ "$got" = 1 ] || die "merge status $got, want 1: $(cat idxtool.out)"
+  grep -qF -- "$1" idxtool.out || die "message lacks '$1': $(cat idxtool.out)"
 }
 # The job gave up while the holder still held the file: it did not wait it out.
-expect_gave_up_first() { kill -0 "$holder" 2>/dev/null || fail "the holder let go before the job gave up"; }
+expect_gave_up_first() { kill -0 "$holder" 2>/dev/null || die "the holder let go before the job gave up"; }
 
 # A reader sharing only reading holds the target from the moment the job
 # takes its lock until 400 ms later: the rename is refused, retried, done.
@@ -82,7 +83,7 @@ case_reader_brief() {
   hold t.idx r t.idx.orlixdb-lock 400
   merge s.idx
   release
-  [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
+  [ "$got" = 0 ] || die "merge status $got: $(cat idxtool.out)"
   echo "reader (FILE_SHARE_READ) held 400 ms after the job began: merged in $ms ms"
   expect_merged
   expect_no_leftovers
@@ -111,7 +112,7 @@ case_reader_sharing_delete_long() {
   release
   if [ "$got" = 0 ]; then
     echo "reader (FILE_SHARE_READ | FILE_SHARE_DELETE) held: replaced in $ms ms; $(cat holder.out)"
-    grep -q "read 'ORLIXIDX'" holder.out || fail "the reader lost its file: $(cat holder.out)"
+    grep -q "read 'ORLIXIDX'" holder.out || die "the reader lost its file: $(cat holder.out)"
     expect_merged
   else
     echo "reader (FILE_SHARE_READ | FILE_SHARE_DELETE) held: failed after $ms ms: $(head -1 idxtool.out)"
@@ -127,7 +128,7 @@ case_exclusive_holder_brief() {
   hold t.idx none t.idx.orlixdb-lock 400
   merge s.idx
   release
-  [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
+  [ "$got" = 0 ] || die "merge status $got: $(cat idxtool.out)"
   echo "holder (no sharing) held 400 ms after the job began: merged in $ms ms"
   expect_merged
   expect_no_leftovers
@@ -163,8 +164,8 @@ case_stale_fifo_temporary() {
   mkfifo t.idx.orlixdb-tmp.99
   timeout 100 "${WINELOADER:-wine}" "$ORLIX_IDXTOOL" merge t.idx s.idx >idxtool.out 2>&1 </dev/null
   got=$?
-  [ "$got" = 0 ] || fail "merge status $got: $(cat idxtool.out)"
-  [ -p t.idx.orlixdb-tmp.99 ] || fail "the FIFO was removed"
+  [ "$got" = 0 ] || die "merge status $got: $(cat idxtool.out)"
+  [ -p t.idx.orlixdb-tmp.99 ] || die "the FIFO was removed"
   rm t.idx.orlixdb-tmp.99
   expect_merged
   expect_no_leftovers
@@ -192,25 +193,25 @@ case_lock_holder_and_waiters() {
   idxtool_job merge t.idx s.idx >first.out 2>&1
   local first=$! i
   for i in $(seq 1 500); do [ -e t.idx.orlixdb-lock ] && break; sleep 0.01; done
-  [ -e t.idx.orlixdb-lock ] || fail "the first job took no lock: $(cat first.out)"
+  [ -e t.idx.orlixdb-lock ] || die "the first job took no lock: $(cat first.out)"
   sleep 0.05 # and wrote its record
   kill -STOP "$first"
   echo "lock file while held: Unix mode $(stat -c '%a %U:%G' t.idx.orlixdb-lock)"
   ORLIX_LOCK_WAIT_MS=2000 merge late.idx
   echo "stopped holder, bound 2 s: status $got after $ms ms: $(head -1 idxtool.out)"
   expect_failure "t.idx: was locked by another job for the whole wait (process "
-  grep -qF "(result 7)" idxtool.out || fail "no result 7: $(cat idxtool.out)"
-  [ "$ms" -ge 2000 ] || fail "gave up after $ms ms"
+  grep -qF "(result 7)" idxtool.out || die "no result 7: $(cat idxtool.out)"
+  [ "$ms" -ge 2000 ] || die "gave up after $ms ms"
   idxtool_job merge t.idx late.idx >second.out 2>&1
   local second=$!
   sleep 1
-  kill -0 "$second" 2>/dev/null || fail "the second job did not wait: $(cat second.out)"
+  kill -0 "$second" 2>/dev/null || die "the second job did not wait: $(cat second.out)"
   kill -CONT "$first"
-  wait "$first" || fail "the first job: $(cat first.out)"
-  wait "$second" || fail "the second job: $(cat second.out)"
+  wait "$first" || die "the first job: $(cat first.out)"
+  wait "$second" || die "the second job: $(cat second.out)"
   idxtool_ok dump t.idx
   [ "$(cat old.txt late.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] ||
-    fail "t.idx lacks records"
+    die "t.idx lacks records"
   expect_no_leftovers
 }
 
@@ -222,7 +223,7 @@ case_queue_order() {
   local jobs fate which
   while read -r jobs fate which; do
     wine "$ORLIX_QUEUE_ORDER" t.idx "$jobs" "$fate" "$which" >order.out 2>&1 </dev/null ||
-      fail "queue_order $jobs $fate $which: $(cat order.out)"
+      die "queue_order $jobs $fate $which: $(cat order.out)"
     cat order.out
     rm t.idx.order
     expect_no_leftovers
@@ -245,12 +246,12 @@ case_ctrl_c() {
     fresh
     big_target
     script -qec "'${WINELOADER:-$(type -P wine)}' '$ORLIX_CTRL_C' '$when' '$tool merge t.idx s.idx'" \
-      /dev/null >ctrl.out 2>&1 </dev/null || fail "ctrl_c: $(tr -d '\r' <ctrl.out | tail -3)"
-    [ "$(cat ctrl_c.code)" = 0xc000013a ] || fail "exit code $(cat ctrl_c.code), not Ctrl+C's"
+      /dev/null >ctrl.out 2>&1 </dev/null || die "ctrl_c: $(tr -d '\r' <ctrl.out | tail -3)"
+    [ "$(cat ctrl_c.code)" = 0xc000013a ] || die "exit code $(cat ctrl_c.code), not Ctrl+C's"
     rm ctrl_c.code
     if ! cmp -s before.idx t.idx; then
       idxtool_ok dump t.idx
-      [ "$(cat old.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] || fail "t.idx is neither"
+      [ "$(cat old.txt new.txt | LC_ALL=C sort)" = "$(LC_ALL=C sort idxtool.out)" ] || die "t.idx is neither"
     fi
     expect_no_leftovers
     echo "Ctrl+C once $when appeared: exit code 0xc000013a, t.idx $(cmp -s before.idx t.idx && echo unchanged || echo merged)"

@@ -52,13 +52,13 @@ case_library_result_ignored() { version REG_SZ 6.0; directory REG_SZ 'C:\Dict'; 
 # The loader binds OrlixDB.dll and its export 12 before the utility runs.
 case_library_missing() {
   version REG_SZ 6.0; directory REG_SZ 'C:\Dict'; library=none; run
-  [ "$exit_code" != 0 ] && [ "$exit_code" != 1 ] || fail "exit code $exit_code without OrlixDB.dll"
+  [ "$exit_code" != 0 ] && [ "$exit_code" != 1 ] || die "exit code $exit_code without OrlixDB.dll"
 }
 # Windows' loader refuses an OrlixDB.dll without export 12; Wine starts the
 # process and aborts at the call instead, and says so.  Its exit status
 # then tells nothing, so the message and the absent job are what count.
 case_library_without_export_12() {
   version REG_SZ 6.0; directory REG_SZ 'C:\Dict'; library=without12; run
-  grep -q 'unimplemented function OrlixDB.dll.12' "$output" || fail "no unimplemented-function abort: $(head -c 300 "$output")"
+  grep -q 'unimplemented function OrlixDB.dll.12' "$output" || die "no unimplemented-function abort: $(head -c 300 "$output")"
   expect_no_job
 }

@@ -84,7 +84,7 @@ wine_reg() {
   return 1
 }
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/checks.sh" # die: a fatal failure
 
 # imported_dlls DUMP: the DLLs an `objdump -p` dump names, lower case,
 # sorted, each followed by a space.
@@ -104,14 +104,14 @@ wine_dispatch() {
     setup)
       mkdir -p "$ORLIX_WORK"
       if declare -F before_setup >/dev/null; then before_setup; fi
-      wine_prefix_init "$prefix" || fail "wineboot: $(tail -5 "$prefix.boot.log")"
+      wine_prefix_init "$prefix" || die "wineboot: $(tail -5 "$prefix.boot.log")"
       wine_server_start ;;
     cleanup)
       export WINEPREFIX="$prefix"; wine_server_stop ;;
     *)
       export WINEPREFIX="$prefix"
       if declare -F before_case >/dev/null; then before_case; fi
-      declare -F "case_$name" >/dev/null || fail "no case $name"
+      declare -F "case_$name" >/dev/null || die "no case $name"
       "case_$name" ;;
   esac
 }
