@@ -1,7 +1,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "file_io.h"
+#include "file_lock.h"
+#include "file_read.h"
+#include "file_replace.h"
+#include "fnv1a.h"
 #include "index_format.h"
 #include "large_block.h"
 #include "orlixdb.h"
@@ -86,10 +89,10 @@ static int32_t ReadInput(const char* path, struct Input* input, struct FileStatu
 /* FNV-1a over the key bytes and the reference: what makes two records the same. */
 static uint32_t HashRecord(const struct IndexRecord* r)
 {
-    uint32_t h = 2166136261u;
-    for (uint32_t i = 0; i < r->length; i++) h = (h ^ (uint8_t)r->key[i]) * 16777619u;
-    for (int i = 0; i < 4; i++) h = (h ^ ((r->reference >> (8 * i)) & 0xFF)) * 16777619u;
-    return h;
+    uint8_t reference[4] = {(uint8_t)r->reference, (uint8_t)(r->reference >> 8),
+                            (uint8_t)(r->reference >> 16), (uint8_t)(r->reference >> 24)};
+    uint64_t h = Fnv1a(Fnv1a(kFnv1aStart, r->key, r->length), reference, sizeof reference);
+    return (uint32_t)(h ^ h >> 32);
 }
 
 static bool SameRecord(const struct IndexRecord* a, const struct IndexRecord* b)
@@ -314,7 +317,7 @@ static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t 
     if (result == kOrlixOk && !m.unchanged &&
         !FileJobReplace(job, m.image, m.imageSize, &status)) {
         result = kOrlixWriteFailed;
-        Note(report, -1, &status, status.path == job->target ? target : status.path);
+        Note(report, -1, &status, status.path);
         report->targetReplaced = status.action == kFileDirectoryNotFlushed;
     }
     ReleaseMerge(&m);

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "orlixdb/file_io.h"
-#include "orlixdb/file_io_platform.h"
+#include "orlixdb/file_lock_platform.h"
 
 static bool Append(const std::string& path, const std::string& text)
 {

@@ -1,15 +1,14 @@
 /*
-** What file_io_common.cpp asks of each platform's file: one attempt at the
-** lock, the clocks and the pause, so that the waits themselves (for the
-** lock, and Windows' sharing retries) are written once, in the common file.
+** What file_lock.cpp asks of each platform's lock: one attempt at it, so
+** that the wait itself is written once.
 */
-#ifndef ORLIXDB_FILE_IO_PLATFORM_H
-#define ORLIXDB_FILE_IO_PLATFORM_H
+#ifndef ORLIXDB_FILE_LOCK_PLATFORM_H
+#define ORLIXDB_FILE_LOCK_PLATFORM_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "file_io.h"
+#include "file_lock.h"
 
 enum FileLockTry {
     kFileLockTaken = 0,
@@ -37,7 +36,7 @@ char* FileResolveTarget(const char* path, struct FileStatus* status);
 
 /*
 ** One try at the lock of job->target, whose lock file is job->lockPath.
-** May keep state in the job between tries (the open lock file, the
+** Keeps its state in job->state between tries (the open lock file, the
 ** ticket); FileJobEnd releases it.
 */
 enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
@@ -46,13 +45,13 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
 #if defined(_WIN32)
 /* The name of the mutex that is the place of `ticket` in the queue for `target`. */
 bool FileQueuePlaceName(const char* target, uint64_t ticket, char* name, size_t size);
+#else
+/*
+** The holder leaves: its lock file goes while it is still held, and only
+** when no other job has a place in it.  Async-signal-safe: the signal
+** handlers call it.
+*/
+void FileLockLeave(int fd, const char* lockPath);
 #endif
-
-uint64_t FileClockMs(); /* a monotonic clock */
-uint64_t FileWallMs();  /* milliseconds since 1970, comparable between processes */
-void FilePauseMs(uint32_t ms);
-
-/* The next pause of the sharing retries, taken; false when the schedule is spent. */
-bool FileShareRetryPause(size_t* attempt);
 
 #endif

@@ -1,0 +1,151 @@
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "file_name.h"
+#include "file_replace.h"
+#include "file_signals.h"
+#include "file_syscall.h"
+
+/* Flush the directory holding `path`, so that a rename in it survives a power loss. */
+static int SyncDirectoryOf(const char* path)
+{
+    char* dir = FileDirectoryOf(path);
+    if (dir == nullptr) return ENOMEM;
+    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    free(dir);
+    if (fd < 0) return error;
+    if (fsync(fd) != 0) error = errno;
+    close(fd);
+    return error;
+}
+
+/*
+** The target's group (where this user may give it; otherwise the file
+** keeps the user's) and then its mode, so that the replaced target stays
+** writable by whom it was, whatever this process's umask and group.  The
+** group goes first: a change of group clears the set-id bits.
+*/
+static bool TakeModeOf(int fd, const struct stat* target)
+{
+    if (target == nullptr) return true;
+    if (fchown(fd, (uid_t)-1, target->st_gid) != 0) {
+        /* the user is not in the target's group: the file gets the user's */
+    }
+    return fchmod(fd, target->st_mode & 07777) == 0;
+}
+
+/*
+** This process's temporary, new and locked for as long as it is open, with
+** the mode and group of the file it will replace.  Under the job lock the stale
+** temporaries are gone, so the name is free unless something that is no
+** regular file holds it; that is refused, not removed.  So is a target
+** that is not a regular file: a device or FIFO replaced by a file is no
+** one's intent.
+*/
+bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct FileStatus* status)
+{
+    *temp = FileTemp{FileTempPath(job->target, (unsigned long)getpid()), job, -1, false};
+    if (temp->path == nullptr) return FileFailed(status, kFileOutOfMemory, job->path, ENOMEM);
+    int fd = open(temp->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+        FileFailed(status, "cannot create its temporary", job->path, errno);
+        free(temp->path);
+        temp->path = nullptr;
+        return false;
+    }
+    temp->handle = fd;
+    struct stat st;
+    bool exists = stat(job->target, &st) == 0;
+    if (exists && !S_ISREG(st.st_mode)) {
+        FileFailed(status, FileNotRegularText(st.st_mode), job->path, 0);
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !TakeModeOf(fd, exists ? &st : nullptr)) {
+        FileFailed(status, "cannot prepare its temporary", job->path, errno);
+    } else {
+        FileCleanUpTemp(temp->path, fd);
+        return true;
+    }
+    FileTempDiscard(temp);
+    return false;
+}
+
+bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct FileStatus* status)
+{
+    if (temp->failed) return false;
+    int error = FileWriteAll((int)temp->handle, data, size);
+    if (error == 0) return true;
+    temp->failed = true;
+    return FileFailed(status, "cannot write its temporary", temp->job->path, error);
+}
+
+/*
+** The temporary stays open, and so locked, until it has been renamed, so
+** no other run takes it for stale while it matters.
+*/
+bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
+{
+    if (temp->failed) return FileTempDiscard(temp), false;
+    const struct FileJob* job = temp->job;
+    int fd = (int)temp->handle;
+    if (fsync(fd) != 0) {
+        FileFailed(status, "cannot flush its temporary to the disk", job->path, errno);
+        return FileTempDiscard(temp), false;
+    }
+    if (rename(temp->path, job->target) != 0) {
+        FileFailed(status, "cannot be replaced by its temporary", job->path, errno);
+        return FileTempDiscard(temp), false;
+    }
+    FileCleanUpTemp(nullptr, 0);
+    close(fd);
+    free(temp->path);
+    *temp = FileTemp{nullptr, job, -1, false};
+    int error = SyncDirectoryOf(job->target);
+    return error == 0 || FileFailed(status, kFileDirectoryNotFlushed, job->path, error);
+}
+
+void FileTempDiscard(struct FileTemp* temp)
+{
+    FileCleanUpTemp(nullptr, 0);
+    if (temp->path != nullptr) unlink(temp->path);
+    if (temp->handle >= 0) close((int)temp->handle);
+    free(temp->path);
+    *temp = FileTemp{nullptr, temp->job, -1, false};
+}
+
+bool FileRemoveIfStale(int dir, const char* name)
+{
+    struct stat named, opened;
+    if (fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)) return false;
+    int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return false;
+    bool removed = fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+                   opened.st_ino == named.st_ino && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                   unlinkat(dir, name, 0) == 0;
+    close(fd);
+    return removed;
+}
+
+/*
+** A temporary nobody holds a lock on belongs to a run that is gone.  Only
+** regular files are opened, without following links and without waiting,
+** and only the one that was looked at is removed.
+*/
+void FileRemoveStaleTemps(const char* path)
+{
+    char* dir = FileDirectoryOf(path);
+    DIR* d = dir != nullptr ? opendir(dir) : nullptr;
+    const char* base = FileBaseName(path);
+    while (d != nullptr) {
+        struct dirent* entry = readdir(d);
+        if (entry == nullptr) break;
+        if (FileIsTempOf(entry->d_name, base)) FileRemoveIfStale(dirfd(d), entry->d_name);
+    }
+    if (d != nullptr) closedir(d);
+    free(dir);
+}
