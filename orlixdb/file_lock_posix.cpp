@@ -27,7 +27,7 @@ struct FileLockState {
 char* FileResolveTarget(const char* path, struct FileStatus* status)
 {
     struct stat st;
-    bool link = lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+    bool link = SYS(fstatat, AT_FDCWD, path, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
     char* real = link ? realpath(path, nullptr) : strdup(path);
     if (real == nullptr)
         FileFailed(status, link ? "is a link that leads nowhere" : kFileOutOfMemory, path, errno);
@@ -63,7 +63,7 @@ static bool RangeLock(int fd, short type, off_t start, off_t length, struct floc
     lock.l_whence = SEEK_SET;
     lock.l_start = start;
     lock.l_len = length;
-    bool done = fcntl(fd, found != nullptr ? kGetLock : kSetLock, &lock) == 0;
+    bool done = SYS(fcntl, fd, found != nullptr ? kGetLock : kSetLock, &lock) == 0;
     if (found != nullptr) *found = lock;
     return done;
 }
@@ -79,8 +79,9 @@ static bool OthersQueued(int fd)
 static bool StillNamed(int fd, const char* path)
 {
     struct stat held, named;
-    return fstat(fd, &held) == 0 && lstat(path, &named) == 0 && held.st_dev == named.st_dev &&
-           held.st_ino == named.st_ino;
+    return SYS(fstat, fd, &held) == 0 &&
+           SYS(fstatat, AT_FDCWD, path, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 /*
@@ -94,7 +95,8 @@ static void LockFileAccess(const char* target, mode_t* mode, gid_t* group)
 {
     struct stat file, dir;
     char* path = FileDirectoryOf(target);
-    bool hasFile = stat(target, &file) == 0, hasDir = path != nullptr && stat(path, &dir) == 0;
+    bool hasFile = SYS(fstatat, AT_FDCWD, target, &file, 0) == 0;
+    bool hasDir = path != nullptr && SYS(fstatat, AT_FDCWD, path, &dir, 0) == 0;
     free(path);
     mode_t bits = (hasFile ? file.st_mode & 0666 : 0) | (hasDir ? dir.st_mode & 0022 : 0);
     *mode = 0600 | bits | (bits & 0022) << 1;
@@ -117,22 +119,22 @@ static int CreateLockFile(const struct FileJob* job)
 {
     char* made = FileTempPath(job->target, 0x80000000ul | (unsigned long)getpid());
     if (made == nullptr) return ENOMEM;
-    int fd = open(made, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd = SYS(openat, AT_FDCWD, made, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     int error = fd < 0 ? errno : 0;
     if (error == EEXIST && FileRemoveIfStale(AT_FDCWD, made)) error = 0; /* a gone process had our number */
     if (fd >= 0) {
         mode_t mode;
         gid_t group;
         LockFileAccess(job->target, &mode, &group);
-        if (group != (gid_t)-1 && fchown(fd, (uid_t)-1, group) != 0) {
+        if (group != (gid_t)-1 && SYS(fchown, fd, (uid_t)-1, group) != 0) {
             /* not a member of the target's group: the mode still serves the rest */
         }
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fchmod(fd, mode) != 0 ||
-            (link(made, job->lockPath) != 0 && errno != EEXIST))
+        if (SYS(flock, fd, LOCK_EX | LOCK_NB) != 0 || SYS(fchmod, fd, mode) != 0 ||
+            (SYS(link, made, job->lockPath) != 0 && errno != EEXIST))
             error = errno;
         if (error == ENOENT) error = 0; /* swept before its flock: made again */
-        unlink(made);
-        close(fd);
+        SYS(unlinkat, AT_FDCWD, made, 0);
+        gFileCalls.close(fd);
     }
     free(made);
     return error;
@@ -147,12 +149,12 @@ static int CreateLockFile(const struct FileJob* job)
 static enum FileLockTry ForeignLockFile(const struct FileJob* job, struct FileLockHolder* holder,
                                         struct FileStatus* status, int error)
 {
-    int fd = open(job->lockPath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    int fd = SYS(openat, AT_FDCWD, job->lockPath, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
     enum FileLockTry tried = kFileLockAgain;
     uint64_t record[3];
     if (!OthersQueued(fd)) {
-        if (StillNamed(fd, job->lockPath) && unlink(job->lockPath) != 0) {
+        if (StillNamed(fd, job->lockPath) && SYS(unlinkat, AT_FDCWD, job->lockPath, 0) != 0) {
             FileFailed(status, kFileLockUnusable, job->path, error);
             tried = kFileLockFailed;
         }
@@ -160,7 +162,7 @@ static enum FileLockTry ForeignLockFile(const struct FileJob* job, struct FileLo
         *holder = FileLockHolder{(unsigned long)record[0], record[2], record[1] + 1};
         tried = kFileLockBusy;
     }
-    close(fd);
+    gFileCalls.close(fd);
     return tried;
 }
 
@@ -173,7 +175,7 @@ static bool NothingCanBeCreated(int error, const char* lockPath)
     struct stat st;
     if (error != EACCES && error != EROFS && error != EPERM && error != ENOENT && error != ENOTDIR)
         return false;
-    return lstat(lockPath, &st) != 0;
+    return SYS(fstatat, AT_FDCWD, lockPath, &st, AT_SYMLINK_NOFOLLOW) != 0;
 }
 
 /*
@@ -184,7 +186,7 @@ static bool NothingCanBeCreated(int error, const char* lockPath)
 static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* holder,
                                   struct FileStatus* status)
 {
-    int fd = open(job->lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    int fd = SYS(openat, AT_FDCWD, job->lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) {
         int error = errno;
         if (error == EINTR) return kFileLockAgain;
@@ -196,13 +198,13 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
         return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+    if (SYS(fstat, fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        gFileCalls.close(fd);
         return FileFailed(status, kFileLockNotRegular, job->path, 0), kFileLockFailed;
     }
     if (!RangeLock(fd, F_WRLCK, kCounterAt, 8)) { /* another job is taking its ticket */
         int error = errno;
-        close(fd);
+        gFileCalls.close(fd);
         if (error == EAGAIN || error == EACCES || error == EINTR) return kFileLockBusy;
         return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
     }
@@ -214,11 +216,11 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
     if (error == 0) FileWriteAt(fd, slot, sizeof slot, kSlotsAt + (off_t)(ticket % kSlots) * 16);
     RangeLock(fd, F_UNLCK, kCounterAt, 8);
     if (error != 0) {
-        close(fd);
+        gFileCalls.close(fd);
         return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
     }
     if (!StillNamed(fd, job->lockPath)) {
-        close(fd);
+        gFileCalls.close(fd);
         return kFileLockAgain;
     }
     job->state->fd = fd;
@@ -228,7 +230,7 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
 
 void FileLockLeave(int fd, const char* lockPath)
 {
-    if (!OthersQueued(fd)) unlink(lockPath);
+    if (!OthersQueued(fd)) SYS(unlinkat, AT_FDCWD, lockPath, 0);
 }
 
 /*
@@ -255,7 +257,7 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
         return FileFailed(status, kFileLockUnusable, job->path, errno), kFileLockFailed;
     if (ahead.l_type == F_UNLCK) {
         if (!StillNamed(lock->fd, job->lockPath)) {
-            close(lock->fd);
+            gFileCalls.close(lock->fd);
             lock->fd = -1;
             return kFileLockAgain;
         }
@@ -288,7 +290,7 @@ void FileJobEnd(struct FileJob* job)
             FileCleanUpLock(nullptr, 0);
             FileLockLeave(job->state->fd, job->lockPath);
         }
-        if (job->state->fd >= 0) close(job->state->fd);
+        if (job->state->fd >= 0) gFileCalls.close(job->state->fd);
     }
     free(job->state);
     free(job->target);

@@ -98,7 +98,7 @@ static void ReadRecord(const char* target, struct FileLockHolder* holder)
         *holder = FileLockHolder{(unsigned long)words[0], words[1], words[0] ^ words[1]};
         UnmapViewOfFile(words);
     }
-    CloseHandle(block);
+    gFileCalls.CloseHandle(block);
 }
 
 /*
@@ -141,9 +141,9 @@ static void LeaveQueue(struct FileJob* job)
 {
     if (job->state->place != NULL) {
         ReleaseMutex(job->state->place);
-        CloseHandle(job->state->place);
+        gFileCalls.CloseHandle(job->state->place);
     }
-    if (job->state->queue != NULL) CloseHandle(job->state->queue);
+    if (job->state->queue != NULL) gFileCalls.CloseHandle(job->state->queue);
     job->state->place = job->state->queue = NULL;
 }
 
@@ -171,7 +171,7 @@ static void TakeTicket(struct FileJob* job)
     if (counter == NULL) return;
     uint64_t* words = (uint64_t*)MapViewOfFile(counter, FILE_MAP_WRITE, 0, 0, 0);
     if (words == NULL) {
-        CloseHandle(counter);
+        gFileCalls.CloseHandle(counter);
         return;
     }
     uint64_t ticket = words[0]++, *slot = words + kQueueHead + (ticket % kQueueSlots) * kSlotWords;
@@ -184,11 +184,11 @@ static void TakeTicket(struct FileJob* job)
                        ? CreateMutexA(NULL, TRUE, name)
                        : NULL;
     if (place != NULL && GetLastError() == ERROR_ALREADY_EXISTS) { /* not ours: not a place */
-        CloseHandle(place);
+        gFileCalls.CloseHandle(place);
         place = NULL;
     }
     if (place == NULL) {
-        CloseHandle(counter);
+        gFileCalls.CloseHandle(counter);
         return;
     }
     job->state->queue = counter;
@@ -207,7 +207,7 @@ static bool JoinQueue(struct FileJob* job)
         TakeTicket(job);
         ReleaseMutex(guard);
     }
-    CloseHandle(guard);
+    gFileCalls.CloseHandle(guard);
     return job->state->place != NULL;
 }
 
@@ -227,7 +227,7 @@ static bool FirstInQueue(struct FileJob* job)
         if (place == NULL) continue;
         DWORD waited = WaitForSingleObject(place, 0);
         if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(place);
-        CloseHandle(place);
+        gFileCalls.CloseHandle(place);
         if (waited == WAIT_TIMEOUT) return false;
     }
     return true;
@@ -288,11 +288,11 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
     DWORD error, attributes;
     bool absent;
     for (int denied = 0;; denied++) {
-        lock = CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+        lock = gFileCalls.CreateFileA(job->lockPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, NULL);
         if (lock != INVALID_HANDLE_VALUE) break;
         error = GetLastError();
-        attributes = GetFileAttributesA(job->lockPath);
+        attributes = gFileCalls.GetFileAttributesA(job->lockPath);
         DWORD lookup = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
         absent = lookup == ERROR_FILE_NOT_FOUND || lookup == ERROR_PATH_NOT_FOUND;
         if (error != ERROR_ACCESS_DENIED || !absent || denied == kDeniedWhileAbsentTries) break;
@@ -324,8 +324,8 @@ void FileJobEnd(struct FileJob* job)
 {
     if (job->state != NULL) {
         LeaveQueue(job);
-        if (job->state->record != NULL) CloseHandle(job->state->record);
-        if (job->state->lock != INVALID_HANDLE_VALUE) CloseHandle(job->state->lock);
+        if (job->state->record != NULL) gFileCalls.CloseHandle(job->state->record);
+        if (job->state->lock != INVALID_HANDLE_VALUE) gFileCalls.CloseHandle(job->state->lock);
     }
     free(job->state);
     free(job->target);

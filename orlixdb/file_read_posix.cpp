@@ -16,7 +16,7 @@
 enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, size_t* size,
                             struct FileStatus* status)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd = SYS(openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         int error = errno;
         FileFailed(status, "cannot open", path, error);
@@ -27,7 +27,7 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
     struct stat st;
     uint8_t* buffer = nullptr;
     int error = 0;
-    if (fstat(fd, &st) != 0)
+    if (SYS(fstat, fd, &st) != 0)
         result = kFileReadFailed, FileFailed(status, "cannot read", path, errno);
     else if (!S_ISREG(st.st_mode))
         result = kFileReadFailed, FileFailed(status, FileNotRegularText(st.st_mode), path, 0);
@@ -40,7 +40,7 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
         if ((error = FileReadAll(fd, buffer, (size_t)st.st_size)) != 0)
             result = kFileReadFailed, FileFailed(status, "cannot read", path, error);
     }
-    close(fd);
+    gFileCalls.close(fd);
 
     if (result != kFileReadOk) {
         free(buffer);

@@ -15,7 +15,7 @@ static HANDLE OpenForReading(const char* path, enum FileRead* result, struct Fil
 {
     size_t attempt = 0;
     for (;;) {
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+        HANDLE file = gFileCalls.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
@@ -45,9 +45,9 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
     LARGE_INTEGER length;
     uint8_t* buffer = NULL;
     DWORD error = 0;
-    if (GetFileType(file) != FILE_TYPE_DISK)
+    if (gFileCalls.GetFileType(file) != FILE_TYPE_DISK)
         result = kFileReadFailed, FileFailed(status, "is a device or pipe, not a file", path, 0);
-    else if (!GetFileSizeEx(file, &length) || length.QuadPart < 0)
+    else if (!gFileCalls.GetFileSizeEx(file, &length) || length.QuadPart < 0)
         result = kFileReadFailed, FileFailed(status, "cannot read", path, GetLastError());
     else if ((uint64_t)length.QuadPart > limit)
         result = kFileTooLarge, FileFailed(status, "is too large", path, ERROR_FILE_TOO_LARGE);
@@ -55,7 +55,7 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
         result = kFileNoMemory, FileFailed(status, "cannot be read whole", path, ERROR_NOT_ENOUGH_MEMORY);
     else if ((error = FileReadAll(file, buffer, (size_t)length.QuadPart)) != 0)
         result = kFileReadFailed, FileFailed(status, "cannot read", path, error);
-    CloseHandle(file);
+    gFileCalls.CloseHandle(file);
 
     if (result != kFileReadOk) {
         free(buffer);

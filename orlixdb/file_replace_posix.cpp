@@ -17,12 +17,12 @@ static int SyncDirectoryOf(const char* path)
 {
     char* dir = FileDirectoryOf(path);
     if (dir == nullptr) return ENOMEM;
-    int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = SYS(openat, AT_FDCWD, dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     int error = fd < 0 ? errno : 0;
     free(dir);
     if (fd < 0) return error;
-    if (fsync(fd) != 0) error = errno;
-    close(fd);
+    if (SYS(fsync, fd) != 0) error = errno;
+    gFileCalls.close(fd);
     return error;
 }
 
@@ -35,10 +35,10 @@ static int SyncDirectoryOf(const char* path)
 static bool TakeModeOf(int fd, const struct stat* target)
 {
     if (target == nullptr) return true;
-    if (fchown(fd, (uid_t)-1, target->st_gid) != 0) {
+    if (SYS(fchown, fd, (uid_t)-1, target->st_gid) != 0) {
         /* the user is not in the target's group: the file gets the user's */
     }
-    return fchmod(fd, target->st_mode & 07777) == 0;
+    return SYS(fchmod, fd, target->st_mode & 07777) == 0;
 }
 
 /*
@@ -53,7 +53,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
 {
     *temp = FileTemp{FileTempPath(job->target, (unsigned long)getpid()), job, -1, false};
     if (temp->path == nullptr) return FileFailed(status, kFileOutOfMemory, job->path, ENOMEM);
-    int fd = open(temp->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    int fd = SYS(openat, AT_FDCWD, temp->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
         FileFailed(status, "cannot create its temporary", job->path, errno);
         free(temp->path);
@@ -62,10 +62,10 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
     }
     temp->handle = fd;
     struct stat st;
-    bool exists = stat(job->target, &st) == 0;
+    bool exists = SYS(fstatat, AT_FDCWD, job->target, &st, 0) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
         FileFailed(status, FileNotRegularText(st.st_mode), job->path, 0);
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !TakeModeOf(fd, exists ? &st : nullptr)) {
+    } else if (SYS(flock, fd, LOCK_EX | LOCK_NB) != 0 || !TakeModeOf(fd, exists ? &st : nullptr)) {
         FileFailed(status, "cannot prepare its temporary", job->path, errno);
     } else {
         FileCleanUpTemp(temp->path, fd);
@@ -93,16 +93,16 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
     if (temp->failed) return FileTempDiscard(temp), false;
     const struct FileJob* job = temp->job;
     int fd = (int)temp->handle;
-    if (fsync(fd) != 0) {
+    if (SYS(fsync, fd) != 0) {
         FileFailed(status, "cannot flush its temporary to the disk", job->path, errno);
         return FileTempDiscard(temp), false;
     }
-    if (rename(temp->path, job->target) != 0) {
+    if (SYS(rename, temp->path, job->target) != 0) {
         FileFailed(status, "cannot be replaced by its temporary", job->path, errno);
         return FileTempDiscard(temp), false;
     }
     FileCleanUpTemp(nullptr, 0);
-    close(fd);
+    gFileCalls.close(fd);
     free(temp->path);
     *temp = FileTemp{nullptr, job, -1, false};
     int error = SyncDirectoryOf(job->target);
@@ -112,8 +112,8 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
 void FileTempDiscard(struct FileTemp* temp)
 {
     FileCleanUpTemp(nullptr, 0);
-    if (temp->path != nullptr) unlink(temp->path);
-    if (temp->handle >= 0) close((int)temp->handle);
+    if (temp->path != nullptr) SYS(unlinkat, AT_FDCWD, temp->path, 0);
+    if (temp->handle >= 0) gFileCalls.close((int)temp->handle);
     free(temp->path);
     *temp = FileTemp{nullptr, temp->job, -1, false};
 }
@@ -121,13 +121,13 @@ void FileTempDiscard(struct FileTemp* temp)
 bool FileRemoveIfStale(int dir, const char* name)
 {
     struct stat named, opened;
-    if (fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)) return false;
-    int fd = openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (SYS(fstatat, dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode)) return false;
+    int fd = SYS(openat, dir, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) return false;
-    bool removed = fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
-                   opened.st_ino == named.st_ino && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                   unlinkat(dir, name, 0) == 0;
-    close(fd);
+    bool removed = SYS(fstat, fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+                   opened.st_ino == named.st_ino && SYS(flock, fd, LOCK_EX | LOCK_NB) == 0 &&
+                   SYS(unlinkat, dir, name, 0) == 0;
+    gFileCalls.close(fd);
     return removed;
 }
 

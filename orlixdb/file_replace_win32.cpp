@@ -30,7 +30,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
         temp->path = NULL;
         return FileFailed(status, "is a directory, not a file", job->path, 0);
     }
-    HANDLE file = CreateFileA(temp->path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
+    HANDLE file = gFileCalls.CreateFileA(temp->path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         FileFailed(status, "cannot create its temporary", job->path, (int)GetLastError());
@@ -101,14 +101,14 @@ static DWORD RenameOver(HANDLE file, FILE_RENAME_INFO* info, DWORD size)
         DWORD error = 0;
         if (posixRename) {
             info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
-            renamed = SetFileInformationByHandle(file, kFileRenameInfoEx, info, size);
+            renamed = gFileCalls.SetFileInformationByHandle(file, kFileRenameInfoEx, info, size);
             error = renamed ? 0 : GetLastError();
             posixRename = renamed || FileHeldByAnother(error);
         }
         if (!posixRename) {
             info->Flags = 0;
             info->ReplaceIfExists = TRUE;
-            renamed = SetFileInformationByHandle(file, FileRenameInfo, info, size);
+            renamed = gFileCalls.SetFileInformationByHandle(file, FileRenameInfo, info, size);
             error = renamed ? 0 : GetLastError();
         }
         if (renamed) return 0;
@@ -121,7 +121,7 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
     if (temp->failed) return FileTempDiscard(temp), false;
     const struct FileJob* job = temp->job;
     HANDLE file = (HANDLE)temp->handle;
-    if (!FlushFileBuffers(file)) {
+    if (!gFileCalls.FlushFileBuffers(file)) {
         FileFailed(status, "cannot flush its temporary to the disk", job->path, (int)GetLastError());
         return FileTempDiscard(temp), false;
     }
@@ -135,9 +135,9 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
         return FileTempDiscard(temp), false;
     }
     /* The rename is in the file system's journal; this pushes it, with the file's metadata, to the disk. */
-    bool flushed = FlushFileBuffers(file);
+    bool flushed = gFileCalls.FlushFileBuffers(file);
     error = flushed ? 0 : GetLastError();
-    CloseHandle(file);
+    gFileCalls.CloseHandle(file);
     free(temp->path);
     *temp = FileTemp{NULL, job, (intptr_t)INVALID_HANDLE_VALUE, false};
     return flushed || FileFailed(status, kFileDirectoryNotFlushed, job->path, (int)error);
@@ -149,10 +149,10 @@ void FileTempDiscard(struct FileTemp* temp)
     FileCleanUpTemp(NULL, 0);
     if (temp->handle != (intptr_t)INVALID_HANDLE_VALUE) {
         FILE_DISPOSITION_INFO gone = {TRUE};
-        bool marked = SetFileInformationByHandle((HANDLE)temp->handle, FileDispositionInfo, &gone,
+        bool marked = gFileCalls.SetFileInformationByHandle((HANDLE)temp->handle, FileDispositionInfo, &gone,
                                                  sizeof gone);
-        CloseHandle((HANDLE)temp->handle);
-        if (!marked) DeleteFileA(temp->path);
+        gFileCalls.CloseHandle((HANDLE)temp->handle);
+        if (!marked) gFileCalls.DeleteFileA(temp->path);
     }
     free(temp->path);
     *temp = FileTemp{NULL, temp->job, (intptr_t)INVALID_HANDLE_VALUE, false};
@@ -187,7 +187,7 @@ void FileRemoveStaleTemps(const char* path)
         if (!FileIsTempOf(found.cFileName, FileBaseName(path))) continue;
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
         char* temp = SiblingPath(path, found.cFileName);
-        if (temp != NULL) DeleteFileA(temp);
+        if (temp != NULL) gFileCalls.DeleteFileA(temp);
         free(temp);
     } while (FindNextFileA(search, &found));
     FindClose(search);

@@ -1,12 +1,24 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "file_status.h"
 #include "file_syscall.h"
+
+static int OpenAt(int dir, const char* path, int flags, mode_t mode) { return openat(dir, path, flags, mode); }
+
+static int LockCommand(int fd, int command, struct flock* lock) { return fcntl(fd, command, lock); }
+
+const struct FileCalls kFileCallsDefault = {
+    OpenAt, close, read, write, pread, pwrite, fstat, fstatat,
+    fsync, rename, link, unlinkat, fchmod, fchown, LockCommand, flock,
+};
+struct FileCalls gFileCalls = kFileCallsDefault;
 
 const char* FileErrorText(int error, char* buffer, size_t size)
 {
@@ -50,9 +62,8 @@ void FilePauseMs(uint32_t ms)
 static int Transfer(int fd, uint8_t* data, size_t size, off_t at, bool writing)
 {
     while (size > 0) {
-        ssize_t n = writing ? (at < 0 ? write(fd, data, size) : pwrite(fd, data, size, at))
-                            : (at < 0 ? read(fd, data, size) : pread(fd, data, size, at));
-        if (n < 0 && errno == EINTR) continue;
+        ssize_t n = writing ? (at < 0 ? SYS(write, fd, data, size) : SYS(pwrite, fd, data, size, at))
+                            : (at < 0 ? SYS(read, fd, data, size) : SYS(pread, fd, data, size, at));
         if (n < 0) return errno;
         if (n == 0) return !writing && at >= 0 ? (memset(data, 0, size), 0) : EIO;
         data += n;

@@ -15,6 +15,12 @@ static const DWORD kChunk = 1u << 30;
 */
 static const uint32_t kShareRetryPauses[] = {25, 50, 100, 200, 400, 400, 400, 400};
 
+const struct FileCalls kFileCallsDefault = {
+    CreateFileA, CloseHandle, ReadFile, WriteFile, FlushFileBuffers, SetFileInformationByHandle,
+    GetFileSizeEx, GetFileType, GetFileAttributesA, DeleteFileA,
+};
+struct FileCalls gFileCalls = kFileCallsDefault;
+
 const char* FileErrorText(int error, char* buffer, size_t size)
 {
     if (size == 0) return buffer;
@@ -59,7 +65,7 @@ static DWORD Transfer(HANDLE file, uint8_t* data, size_t size, bool writing)
 {
     while (size > 0) {
         DWORD want = size > kChunk ? kChunk : (DWORD)size, done = 0;
-        BOOL ok = writing ? WriteFile(file, data, want, &done, NULL) : ReadFile(file, data, want, &done, NULL);
+        BOOL ok = writing ? gFileCalls.WriteFile(file, data, want, &done, NULL) : gFileCalls.ReadFile(file, data, want, &done, NULL);
         if (!ok) return GetLastError();
         if (done == 0) return writing ? ERROR_WRITE_FAULT : ERROR_HANDLE_EOF;
         data += done;
@@ -77,6 +83,6 @@ DWORD FileWriteAll(HANDLE file, const void* data, size_t size)
 
 bool FileIsDirectory(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = gFileCalls.GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
