@@ -179,9 +179,31 @@ static bool NothingCanBeCreated(int error, const char* lockPath)
 }
 
 /*
+** The ticket counter as the job may trust it: the lock file is never
+** trusted after a crash.  When no job has a place in the queue, no
+** ticket is out, so the count starts again at 0 (a power cut can leave
+** anything in the file, and a count that only grows would one day leave
+** the range of a lock offset).  A count out of range while others wait
+** is damage no job can serve; it is never handed to fcntl.
+*/
+static const uint64_t kTicketLimit = (uint64_t)kPlacesAt;
+
+static int TakeTicket(int fd, uint64_t* ticket)
+{
+    int error = FileReadAt(fd, ticket, sizeof *ticket, kCounterAt);
+    if (error != 0) return error;
+    if (!OthersQueued(fd)) *ticket = 0;
+    else if (*ticket >= kTicketLimit) return EINVAL;
+    uint64_t next = *ticket + 1;
+    return FileWriteAt(fd, &next, sizeof next, kCounterAt);
+}
+
+/*
 ** Join the queue: open the lock file (making it when there is none), take
 ** a ticket and hold its place.  The name is checked afterwards: a lock
 ** file removed meanwhile by its last job is a queue no one will serve.
+** A lock file that cannot be written (a full disk, a quota, EIO) goes
+** again when no one else is queued, so a failed job leaves nothing.
 */
 static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* holder,
                                   struct FileStatus* status)
@@ -189,7 +211,6 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
     int fd = SYS(openat, AT_FDCWD, job->lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) {
         int error = errno;
-        if (error == EINTR) return kFileLockAgain;
         if (error == EACCES) return ForeignLockFile(job, holder, status, error);
         if (error == EROFS) return kFileLockNone; /* a lock file on read-only media: no one writes there */
         if (error == ENOENT) error = CreateLockFile(job);
@@ -205,15 +226,15 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
     if (!RangeLock(fd, F_WRLCK, kCounterAt, 8)) { /* another job is taking its ticket */
         int error = errno;
         gFileCalls.close(fd);
-        if (error == EAGAIN || error == EACCES || error == EINTR) return kFileLockBusy;
+        if (error == EAGAIN || error == EACCES) return kFileLockBusy;
         return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
     }
-    uint64_t ticket = 0;
-    int error = FileReadAt(fd, &ticket, sizeof ticket, kCounterAt);
-    uint64_t next = ticket + 1, slot[2] = {(uint64_t)getpid(), FileWallMs()};
-    if (error == 0) error = FileWriteAt(fd, &next, sizeof next, kCounterAt);
+    uint64_t ticket = 0, slot[2] = {(uint64_t)getpid(), FileWallMs()};
+    int error = TakeTicket(fd, &ticket);
     if (error == 0 && !RangeLock(fd, F_WRLCK, kPlacesAt + (off_t)ticket, 1)) error = errno;
     if (error == 0) FileWriteAt(fd, slot, sizeof slot, kSlotsAt + (off_t)(ticket % kSlots) * 16);
+    if (error != 0 && !OthersQueued(fd) && StillNamed(fd, job->lockPath))
+        SYS(unlinkat, AT_FDCWD, job->lockPath, 0);
     RangeLock(fd, F_UNLCK, kCounterAt, 8);
     if (error != 0) {
         gFileCalls.close(fd);

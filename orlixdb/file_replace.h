@@ -44,6 +44,15 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status);
 /* Close and remove a temporary that will not be committed. */
 void FileTempDiscard(struct FileTemp* temp);
 
+/*
+** Leave the target as it is, but durable: its data and its directory
+** flushed, for a job whose result is what the target already holds (the
+** job that wrote it may have died between its rename and its flush, and
+** a success must not rest on that).  A target that does not exist needs
+** nothing.
+*/
+bool FileJobKeep(const struct FileJob* job, struct FileStatus* status);
+
 /* FileTempCreate, FileTempWrite of data[0 .. size), FileTempCommit. */
 bool FileJobReplace(const struct FileJob* job, const uint8_t* data, size_t size,
                     struct FileStatus* status);

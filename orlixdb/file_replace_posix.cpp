@@ -26,6 +26,17 @@ static int SyncDirectoryOf(const char* path)
     return error;
 }
 
+bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
+{
+    int fd = SYS(openat, AT_FDCWD, job->target, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
+    if (fd < 0 && errno == ENOENT) return true;
+    if (fd < 0) return FileFailed(status, "cannot open", job->path, errno);
+    int error = SYS(fsync, fd) != 0 ? errno : 0;
+    gFileCalls.close(fd);
+    if (error == 0) error = SyncDirectoryOf(job->target);
+    return error == 0 || FileFailed(status, kFileNotFlushed, job->path, error);
+}
+
 /*
 ** The target's group (where this user may give it; otherwise the file
 ** keeps the user's) and then its mode, so that the replaced target stays

@@ -53,6 +53,59 @@ bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct 
 }
 
 /*
+** Errors with which a file system (or Wine) refuses to open or flush a
+** directory: there the flush is skipped, and the rename's durability
+** rests on the file system, as docs/reliability.md says.
+*/
+static bool DirectoryFlushRefused(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_HANDLE ||
+           error == ERROR_NOT_SUPPORTED;
+}
+
+/*
+** Flush the directory holding `path`, so that a rename in it is on the
+** disk: NTFS logs renames in its journal, but nothing documents that for
+** FAT or exFAT.  A directory opens with backup semantics.
+*/
+static DWORD FlushDirectoryOf(const char* path)
+{
+    char* dir = FileDirectoryOf(path);
+    if (dir == NULL) return ERROR_NOT_ENOUGH_MEMORY;
+    HANDLE handle = gFileCalls.CreateFileA(dir, GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    DWORD error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    free(dir);
+    if (handle != INVALID_HANDLE_VALUE) {
+        if (!gFileCalls.FlushFileBuffers(handle)) error = GetLastError();
+        gFileCalls.CloseHandle(handle);
+    }
+    return DirectoryFlushRefused(error) ? 0 : error;
+}
+
+/* The target is opened for writing only to flush it, sharing it with everyone. */
+bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
+{
+    size_t attempt = 0;
+    HANDLE file;
+    DWORD error;
+    do {
+        file = gFileCalls.CreateFileA(job->target, GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    } while (file == INVALID_HANDLE_VALUE && FilePauseBeforeRetry(error, &attempt));
+    if (error == ERROR_FILE_NOT_FOUND) return true;
+    if (file == INVALID_HANDLE_VALUE) return FileFailed(status, "cannot open", job->path, (int)error);
+    if (!gFileCalls.FlushFileBuffers(file)) error = GetLastError();
+    gFileCalls.CloseHandle(file);
+    if (error == 0) error = FlushDirectoryOf(job->target);
+    return error == 0 || FileFailed(status, kFileNotFlushed, job->path, (int)error);
+}
+
+/*
 ** The target's full name as the native rename wants it, "\??\C:\dir\name"
 ** (a bare name would be taken relative to the current directory by some
 ** systems), in a FILE_RENAME_INFO of `size` bytes; free() it.
@@ -134,13 +187,13 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
         FileFailed(status, "cannot be replaced by its temporary", job->path, (int)error);
         return FileTempDiscard(temp), false;
     }
-    /* The rename is in the file system's journal; this pushes it, with the file's metadata, to the disk. */
-    bool flushed = gFileCalls.FlushFileBuffers(file);
-    error = flushed ? 0 : GetLastError();
+    /* The file's metadata with its new name, then the directory that holds the name. */
+    error = gFileCalls.FlushFileBuffers(file) ? 0 : GetLastError();
     gFileCalls.CloseHandle(file);
     free(temp->path);
     *temp = FileTemp{NULL, job, (intptr_t)INVALID_HANDLE_VALUE, false};
-    return flushed || FileFailed(status, kFileDirectoryNotFlushed, job->path, (int)error);
+    if (error == 0) error = FlushDirectoryOf(job->target);
+    return error == 0 || FileFailed(status, kFileDirectoryNotFlushed, job->path, (int)error);
 }
 
 /* Marked for deletion through its own handle, so it goes on the close. */

@@ -4,6 +4,7 @@ const char kFileDirectoryNotFlushed[] = "was replaced, but its directory could n
 const char kFileLockUnusable[] = "cannot open or lock its lock file";
 const char kFileLockNotRegular[] = "has a lock file that is not a regular file";
 const char kFileOutOfMemory[] = "out of memory";
+const char kFileNotFlushed[] = "cannot be flushed to the disk";
 
 bool FileFailed(struct FileStatus* status, const char* action, const char* path, int error)
 {

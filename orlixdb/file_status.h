@@ -22,6 +22,7 @@ extern const char kFileDirectoryNotFlushed[]; /* the one failure after which the
 extern const char kFileLockUnusable[];
 extern const char kFileLockNotRegular[];
 extern const char kFileOutOfMemory[];
+extern const char kFileNotFlushed[];
 
 /* Fill *status (when not null) and return false, for `return FileFailed(...)`. */
 bool FileFailed(struct FileStatus* status, const char* action, const char* path, int error);

@@ -301,9 +301,10 @@ static int32_t BuildMerged(struct Merge* m, const char* readTarget, const char* 
 
 /*
 ** The job in three stages, nothing written until the last: read and check
-** every input, build the new image in memory, then replace the target
-** unless the image leaves it as it is.  The caller holds the job, so no
-** other job reads or replaces the target meanwhile.
+** every input, build the new image in memory, then replace the target,
+** or, when the image leaves it as it is, make sure it is on the disk.  The
+** caller holds the job, so no other job reads or replaces the target
+** meanwhile.
 */
 static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t count,
                          const char* const* sources, OrlixKeyCompare compare,
@@ -314,8 +315,8 @@ static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t 
     m.tally = inputs;
     int32_t result = BuildMerged(&m, job->target, target, count, sources, compare, report);
     struct FileStatus status = {nullptr, nullptr, 0};
-    if (result == kOrlixOk && !m.unchanged &&
-        !FileJobReplace(job, m.image, m.imageSize, &status)) {
+    if (result == kOrlixOk && (m.unchanged ? !FileJobKeep(job, &status)
+                                           : !FileJobReplace(job, m.image, m.imageSize, &status))) {
         result = kOrlixWriteFailed;
         Note(report, -1, &status, status.path);
         report->targetReplaced = status.action == kFileDirectoryNotFlushed;
