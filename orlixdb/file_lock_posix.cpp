@@ -110,18 +110,20 @@ static void LockFileAccess(const char* target, mode_t* mode, gid_t* group)
 ** final mode: made under a temporary name of this process (one its
 ** temporaries of data never take: the process id with the top bit of 32
 ** set), locked against other jobs' sweeps, given its mode and group,
-** then linked into place.  A job killed before the link leaves a
-** temporary, which the next job sweeps; EEXIST from the link means
-** another job made it first, which is as good.  Returns 0 (look again)
-** or an errno.
+** then linked into place, and kept open: the job that made it uses it
+** without opening it again.  A job killed before the link leaves a
+** temporary, which the next job sweeps.  Returns the open lock file, or
+** -1 with *error 0 (look again: another job made it first, or it was
+** swept before its flock) or an errno.
 */
-static int CreateLockFile(const struct FileJob* job)
+static int CreateLockFile(const struct FileJob* job, int* error)
 {
     char* made = FileTempPath(job->target, 0x80000000ul | (unsigned long)getpid());
-    if (made == nullptr) return ENOMEM;
+    if (made == nullptr) return *error = ENOMEM, -1;
     int fd = SYS(openat, AT_FDCWD, made, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    int error = fd < 0 ? errno : 0;
-    if (error == EEXIST && FileRemoveIfStale(AT_FDCWD, made)) error = 0; /* a gone process had our number */
+    *error = fd < 0 ? errno : 0;
+    if (*error == EEXIST && FileRemoveIfStale(AT_FDCWD, made)) *error = 0; /* a gone process had our number */
+    bool linked = false;
     if (fd >= 0) {
         mode_t mode;
         gid_t group;
@@ -129,15 +131,18 @@ static int CreateLockFile(const struct FileJob* job)
         if (group != (gid_t)-1 && SYS(fchown, fd, (uid_t)-1, group) != 0) {
             /* not a member of the target's group: the mode still serves the rest */
         }
-        if (SYS(flock, fd, LOCK_EX | LOCK_NB) != 0 || SYS(fchmod, fd, mode) != 0 ||
-            (SYS(link, made, job->lockPath) != 0 && errno != EEXIST))
-            error = errno;
-        if (error == ENOENT) error = 0; /* swept before its flock: made again */
+        if (SYS(flock, fd, LOCK_EX | LOCK_NB) != 0 || SYS(fchmod, fd, mode) != 0)
+            *error = errno;
+        else if (SYS(link, made, job->lockPath) == 0)
+            linked = true;
+        else if (errno != EEXIST)
+            *error = errno;
+        if (*error == ENOENT) *error = 0;
         SYS(unlinkat, AT_FDCWD, made, 0);
-        gFileCalls.close(fd);
+        if (!linked) gFileCalls.close(fd);
     }
     free(made);
-    return error;
+    return linked ? fd : -1;
 }
 
 /*
@@ -199,47 +204,52 @@ static int TakeTicket(int fd, uint64_t* ticket)
 }
 
 /*
+** A lock file this job cannot use goes again when no one else is queued
+** in it (a full disk, a quota, EIO), so that a failed job leaves nothing.
+*/
+static enum FileLockTry Unusable(const struct FileJob* job, int fd, struct FileStatus* status,
+                                 int error)
+{
+    if (!OthersQueued(fd) && StillNamed(fd, job->lockPath)) SYS(unlinkat, AT_FDCWD, job->lockPath, 0);
+    gFileCalls.close(fd);
+    return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
+}
+
+/*
 ** Join the queue: open the lock file (making it when there is none), take
 ** a ticket and hold its place.  The name is checked afterwards: a lock
 ** file removed meanwhile by its last job is a queue no one will serve.
-** A lock file that cannot be written (a full disk, a quota, EIO) goes
-** again when no one else is queued, so a failed job leaves nothing.
 */
 static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* holder,
                                   struct FileStatus* status)
 {
     int fd = SYS(openat, AT_FDCWD, job->lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+    int error = fd < 0 ? errno : 0;
+    if (error == ENOENT) fd = CreateLockFile(job, &error);
     if (fd < 0) {
-        int error = errno;
+        if (error == 0) return kFileLockAgain;
         if (error == EACCES) return ForeignLockFile(job, holder, status, error);
         if (error == EROFS) return kFileLockNone; /* a lock file on read-only media: no one writes there */
-        if (error == ENOENT) error = CreateLockFile(job);
-        if (error == 0) return kFileLockAgain;
         if (NothingCanBeCreated(error, job->lockPath)) return kFileLockNone;
         return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
     }
     struct stat st;
-    if (SYS(fstat, fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (SYS(fstat, fd, &st) != 0) return Unusable(job, fd, status, errno);
+    if (!S_ISREG(st.st_mode)) {
         gFileCalls.close(fd);
         return FileFailed(status, kFileLockNotRegular, job->path, 0), kFileLockFailed;
     }
     if (!RangeLock(fd, F_WRLCK, kCounterAt, 8)) { /* another job is taking its ticket */
-        int error = errno;
+        if (errno != EAGAIN && errno != EACCES) return Unusable(job, fd, status, errno);
         gFileCalls.close(fd);
-        if (error == EAGAIN || error == EACCES) return kFileLockBusy;
-        return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
+        return kFileLockBusy;
     }
     uint64_t ticket = 0, slot[2] = {(uint64_t)getpid(), FileWallMs()};
-    int error = TakeTicket(fd, &ticket);
+    error = TakeTicket(fd, &ticket);
     if (error == 0 && !RangeLock(fd, F_WRLCK, kPlacesAt + (off_t)ticket, 1)) error = errno;
-    if (error == 0) FileWriteAt(fd, slot, sizeof slot, kSlotsAt + (off_t)(ticket % kSlots) * 16);
-    if (error != 0 && !OthersQueued(fd) && StillNamed(fd, job->lockPath))
-        SYS(unlinkat, AT_FDCWD, job->lockPath, 0);
+    if (error != 0) return Unusable(job, fd, status, error);
+    FileWriteAt(fd, slot, sizeof slot, kSlotsAt + (off_t)(ticket % kSlots) * 16);
     RangeLock(fd, F_UNLCK, kCounterAt, 8);
-    if (error != 0) {
-        gFileCalls.close(fd);
-        return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;
-    }
     if (!StillNamed(fd, job->lockPath)) {
         gFileCalls.close(fd);
         return kFileLockAgain;

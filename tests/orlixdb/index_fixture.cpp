@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "index_fixture.h"
 
 #include <dirent.h>
@@ -7,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "orlixdb/crc32.h"
@@ -150,5 +153,6 @@ std::vector<std::string> TempDir::Entries() const
         if (name != "." && name != "..") names.push_back(name);
     }
     closedir(d);
+    std::sort(names.begin(), names.end());
     return names;
 }

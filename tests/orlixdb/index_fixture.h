@@ -42,7 +42,7 @@ public:
     TempDir();
     ~TempDir();
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-    std::vector<std::string> Entries() const;
+    std::vector<std::string> Entries() const; /* sorted */
 
 private:
     std::string dir_;

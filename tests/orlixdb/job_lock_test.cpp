@@ -178,14 +178,14 @@ std::string Ended(pid_t child)
                                : "exit " + std::to_string(WEXITSTATUS(status));
 }
 
-/* Close every descriptor of a lock file: a forked child's copy of its parent's place. */
+/* Close every descriptor of a lock file (opened under its name or the one it was made under). */
 void CloseLockFiles()
 {
     char link[64], named[4096];
     for (int fd = 3; fd < 1024; fd++) {
         snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
         ssize_t n = readlink(link, named, sizeof named - 1);
-        if (n > 0 && (named[n] = 0, strstr(named, ".orlixdb-lock") != nullptr)) close(fd);
+        if (n > 0 && (named[n] = 0, strstr(named, ".orlixdb-") != nullptr)) close(fd);
     }
 }
 
