@@ -225,10 +225,10 @@ static enum FileLockTry JoinQueue(struct FileJob* job, struct FileLockHolder* ho
 {
     int fd = SYS(openat, AT_FDCWD, job->lockPath, O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     int error = fd < 0 ? errno : 0;
+    if (error == EACCES) return ForeignLockFile(job, holder, status, error);
     if (error == ENOENT) fd = CreateLockFile(job, &error);
     if (fd < 0) {
         if (error == 0) return kFileLockAgain;
-        if (error == EACCES) return ForeignLockFile(job, holder, status, error);
         if (error == EROFS) return kFileLockNone; /* a lock file on read-only media: no one writes there */
         if (NothingCanBeCreated(error, job->lockPath)) return kFileLockNone;
         return FileFailed(status, kFileLockUnusable, job->path, error), kFileLockFailed;

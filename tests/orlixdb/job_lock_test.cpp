@@ -393,6 +393,29 @@ TEST(LongNames, UpTo255BytesWork)
     }
 }
 
+/*
+** A lock file that a crash left with anything in it: no job is queued, so
+** the next job starts the count again and goes on, and leaves nothing.
+*/
+TEST(JobLock, ALockFileIsNeverTrustedAfterACrash)
+{
+    const std::vector<std::vector<uint8_t>> table = {
+        {0, 0, 0, 0, 0, 0, 0, 0x80}, /* the top bit: an offset fcntl refuses */
+        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F},
+        {0, 0, 0, 0x40, 0, 0, 0, 0}, /* past the range of places */
+        {1, 2, 3},                   /* a count cut short */
+    };
+    for (std::vector<uint8_t> counter : table) {
+        Scene s;
+        if (counter.size() == 8) counter.resize(80, 0);
+        WriteBytes(s.target + ".orlixdb-lock", counter);
+        OrlixMergeReport report;
+        EXPECT_EQ(s.Merge(0, &report), kOrlixOk) << (report.action ? report.action : "");
+        EXPECT_EQ(ReadRecords(s.target), kMerged);
+        EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
+    }
+}
+
 /* A report names a file by the caller's own path, however long. */
 TEST(MergeReport, PathsAreWhole)
 {
