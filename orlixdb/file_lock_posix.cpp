@@ -11,6 +11,7 @@
 #include "file_replace.h"
 #include "file_signals.h"
 #include "file_syscall.h"
+#include "fnv1a.h"
 
 /* The open lock file (-1 before the job joins the queue) and the job's ticket in it. */
 struct FileLockState {
@@ -267,7 +268,10 @@ void FileLockLeave(int fd, const char* lockPath)
 /*
 ** First in line when no place before the job's ticket is held.  Who is
 ** ahead is named from the holder's record when it is the holder, else
-** from its slot (a job ahead that has not yet taken over).
+** from its slot (a job ahead that has not yet taken over).  fcntl names
+** any one place ahead, not always the holder's, so the token that tells
+** a waiting job the lock changed hands takes in the holder's record,
+** which every new holder writes.
 */
 enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* holder,
                                  struct FileStatus* status)
@@ -298,9 +302,9 @@ enum FileLockTry FileLockAttempt(struct FileJob* job, struct FileLockHolder* hol
         return kFileLockTaken;
     }
     uint64_t first = (uint64_t)(ahead.l_start - kPlacesAt), record[3], slot[2];
-    holder->token = first + 1;
-    if (FileReadAt(lock->fd, record, sizeof record, kHolderAt) == 0 && record[1] == first &&
-        record[0] != 0) {
+    bool recorded = FileReadAt(lock->fd, record, sizeof record, kHolderAt) == 0;
+    holder->token = (first + 1) ^ (recorded ? Fnv1a(kFnv1aStart, record, sizeof record) : 0);
+    if (recorded && record[1] == first && record[0] != 0) {
         holder->pid = (unsigned long)record[0];
         holder->sinceMs = record[2];
     } else if (FileReadAt(lock->fd, slot, sizeof slot, kSlotsAt + (off_t)(first % kSlots) * 16) == 0) {
