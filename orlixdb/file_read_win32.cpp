@@ -5,6 +5,13 @@
 #include "file_read.h"
 #include "file_syscall.h"
 
+/* Whether `path` names a directory. */
+static bool FileIsDirectory(const char* path)
+{
+    DWORD attributes = gFileCalls.GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 /*
 ** Open `path` for reading, sharing it with other readers, and wait out a
 ** program that holds it without sharing.  A directory is refused at once

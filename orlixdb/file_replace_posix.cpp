@@ -38,15 +38,17 @@ bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
 }
 
 /*
-** The target's group (where this user may give it; otherwise the file
-** keeps the user's) and then its mode, so that the replaced target stays
-** writable by whom it was, whatever this process's umask and group.  The
-** group goes first: a change of group clears the set-id bits.
+** The target's owner (as root) and group (where this user may give it;
+** otherwise the file keeps the user's) and then its mode, so that the
+** replaced target stays the editor's and writable by whom it was,
+** whatever this process's user, umask and group.  The owner and group go
+** first: a change of either clears the set-id bits.
 */
 static bool TakeModeOf(int fd, const struct stat* target)
 {
     if (target == nullptr) return true;
-    if (SYS(fchown, fd, (uid_t)-1, target->st_gid) != 0) {
+    uid_t owner = geteuid() == 0 ? target->st_uid : (uid_t)-1;
+    if (SYS(fchown, fd, owner, target->st_gid) != 0) {
         /* the user is not in the target's group: the file gets the user's */
     }
     return SYS(fchmod, fd, target->st_mode & 07777) == 0;
@@ -54,15 +56,23 @@ static bool TakeModeOf(int fd, const struct stat* target)
 
 /*
 ** This process's temporary, new and locked for as long as it is open, with
-** the mode and group of the file it will replace.  Under the job lock the stale
-** temporaries are gone, so the name is free unless something that is no
-** regular file holds it; that is refused, not removed.  So is a target
-** that is not a regular file: a device or FIFO replaced by a file is no
-** one's intent.
+** the owner, mode and group of the file it will replace.  Under the job
+** lock the stale temporaries are gone, so the name is free unless
+** something that is no regular file holds it; that is refused, not
+** removed.  So is a target that is not a regular file (a device or FIFO
+** replaced by a file is no one's intent) and one its user may not write
+** (a write-protected file is not replaced behind its protection; root
+** may, as it may write it).
 */
 bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct FileStatus* status)
 {
-    *temp = FileTemp{FileTempPath(job->target, (unsigned long)getpid()), job, -1, false};
+    *temp = FileTemp{nullptr, job, -1, false};
+    struct stat st;
+    bool exists = SYS(fstatat, AT_FDCWD, job->target, &st, 0) == 0;
+    if (exists && !S_ISREG(st.st_mode)) return FileFailed(status, FileNotRegularText(st.st_mode), job->path, 0);
+    if (exists && SYS(faccessat, AT_FDCWD, job->target, W_OK, AT_EACCESS) != 0)
+        return FileFailed(status, kFileNotWritable, job->path, errno);
+    temp->path = FileTempPath(job->target, (unsigned long)getpid());
     if (temp->path == nullptr) return FileFailed(status, kFileOutOfMemory, job->path, ENOMEM);
     int fd = SYS(openat, AT_FDCWD, temp->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
@@ -72,11 +82,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
         return false;
     }
     temp->handle = fd;
-    struct stat st;
-    bool exists = SYS(fstatat, AT_FDCWD, job->target, &st, 0) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
-        FileFailed(status, FileNotRegularText(st.st_mode), job->path, 0);
-    } else if (SYS(flock, fd, LOCK_EX | LOCK_NB) != 0 || !TakeModeOf(fd, exists ? &st : nullptr)) {
+    if (SYS(flock, fd, LOCK_EX | LOCK_NB) != 0 || !TakeModeOf(fd, exists ? &st : nullptr)) {
         FileFailed(status, "cannot prepare its temporary", job->path, errno);
     } else {
         FileCleanUpTemp(temp->path, fd);

@@ -18,17 +18,23 @@ static const FILE_INFO_BY_HANDLE_CLASS kFileRenameInfoEx = (FILE_INFO_BY_HANDLE_
 ** This process's temporary: new, shared with nobody while it is open (so
 ** no scanner or indexer can open it between its writing and its rename),
 ** and opened with DELETE access so that it is renamed and, on failure,
-** removed through this same handle.
+** removed through this same handle.  A read-only target is not replaced
+** behind its protection.
 */
 bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct FileStatus* status)
 {
     *temp = FileTemp{FileTempPath(job->target, (unsigned long)GetCurrentProcessId()), job,
                      (intptr_t)INVALID_HANDLE_VALUE, false};
     if (temp->path == NULL) return FileFailed(status, kFileOutOfMemory, job->path, ERROR_NOT_ENOUGH_MEMORY);
-    if (FileIsDirectory(job->target)) {
+    DWORD attributes = gFileCalls.GetFileAttributesA(job->target);
+    const char* refused = attributes == INVALID_FILE_ATTRIBUTES   ? NULL
+                          : attributes & FILE_ATTRIBUTE_DIRECTORY ? "is a directory, not a file"
+                          : attributes & FILE_ATTRIBUTE_READONLY  ? kFileNotWritable
+                                                                  : NULL;
+    if (refused != NULL) {
         free(temp->path);
         temp->path = NULL;
-        return FileFailed(status, "is a directory, not a file", job->path, 0);
+        return FileFailed(status, refused, job->path, refused == kFileNotWritable ? ERROR_ACCESS_DENIED : 0);
     }
     HANDLE file = gFileCalls.CreateFileA(temp->path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, NULL);

@@ -23,6 +23,7 @@ extern const char kFileLockUnusable[];
 extern const char kFileLockNotRegular[];
 extern const char kFileOutOfMemory[];
 extern const char kFileNotFlushed[];
+extern const char kFileNotWritable[];
 
 /* Fill *status (when not null) and return false, for `return FileFailed(...)`. */
 bool FileFailed(struct FileStatus* status, const char* action, const char* path, int error);

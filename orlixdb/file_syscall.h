@@ -58,9 +58,6 @@ bool FileHeldByAnother(DWORD error);
 ** attempts over about 2 s.  These are the sharing retries.
 */
 bool FilePauseBeforeRetry(DWORD error, size_t* attempt);
-
-/* Whether `path` names a directory. */
-bool FileIsDirectory(const char* path);
 #else
 #include <errno.h>
 #include <fcntl.h>
@@ -92,6 +89,7 @@ struct FileCalls {
     int (*fchown)(int fd, uid_t owner, gid_t group);
     int (*fcntl)(int fd, int command, struct flock* lock);
     int (*flock)(int fd, int operation);
+    int (*faccessat)(int dir, const char* path, int mode, int flags);
 };
 extern struct FileCalls gFileCalls;
 extern const struct FileCalls kFileCallsDefault;

@@ -16,7 +16,7 @@ static int LockCommand(int fd, int command, struct flock* lock) { return fcntl(f
 
 const struct FileCalls kFileCallsDefault = {
     OpenAt, close, read, write, pread, pwrite, fstat, fstatat,
-    fsync, rename, link, unlinkat, fchmod, fchown, LockCommand, flock,
+    fsync, rename, link, unlinkat, fchmod, fchown, LockCommand, flock, faccessat,
 };
 struct FileCalls gFileCalls = kFileCallsDefault;
 

@@ -80,9 +80,3 @@ DWORD FileWriteAll(HANDLE file, const void* data, size_t size)
 {
     return Transfer(file, (uint8_t*)(uintptr_t)data, size, true);
 }
-
-bool FileIsDirectory(const char* path)
-{
-    DWORD attributes = gFileCalls.GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}

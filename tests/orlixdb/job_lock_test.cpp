@@ -5,6 +5,7 @@
 */
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -413,6 +414,63 @@ TEST(JobLock, ALockFileIsNeverTrustedAfterACrash)
         EXPECT_EQ(s.Merge(0, &report), kOrlixOk) << (report.action ? report.action : "");
         EXPECT_EQ(ReadRecords(s.target), kMerged);
         EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
+    }
+}
+
+/*
+** A replaced file keeps its owner, group and mode where the job may set
+** them (as root), and a file its user may not write is not replaced, by
+** a merge or a build-style replace: root still may, as it may write it.
+** Each row runs in a child with that user; rows of another user than this
+** one need root.
+*/
+TEST(Replace, KeepsOwnerAndProtection)
+{
+    const uid_t kNobody = 65534;
+    const struct {
+        uid_t user;       /* who runs the job */
+        uid_t owner;      /* the target's owner and group */
+        mode_t mode;
+        bool replaced;
+    } table[] = {
+        {0, kNobody, 0640, true},
+        {0, kNobody, 0444, true},
+        {kNobody, kNobody, 0444, false},
+        {kNobody, kNobody, 0604, true},
+    };
+    for (const auto& t : table) {
+        for (bool merge : {true, false}) {
+            SCOPED_TRACE(std::to_string(t.user) + (merge ? " merge" : " replace") + " of mode " + std::to_string(t.mode));
+            bool self = t.user == geteuid() && t.owner == geteuid();
+            if (geteuid() != 0 && !self) continue;
+            Scene s;
+            chmod(s.dir.Path("").c_str(), 0777);
+            ASSERT_EQ(chown(s.target.c_str(), t.owner, t.owner), 0);
+            ASSERT_EQ(chmod(s.target.c_str(), t.mode), 0);
+            const std::vector<uint8_t> before = ReadBytes(s.target);
+            pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (t.user != geteuid() && (setgroups(0, nullptr) != 0 || setgid(t.user) != 0 || setuid(t.user) != 0)) _exit(9);
+                OrlixMergeReport report;
+                FileStatus status = {nullptr, nullptr, 0};
+                const std::vector<uint8_t> image = IndexBytes(kMerged);
+                bool done = merge ? s.Merge(0, &report) == kOrlixOk
+                                  : FileReplace(s.target.c_str(), image.data(), image.size(), &status);
+                int error = merge ? report.systemError : status.error;
+                const char* action = merge ? report.action : status.action;
+                _exit(done ? 0 : error == EACCES && strcmp(action, "cannot be written") == 0 ? 1 : 2);
+            }
+            EXPECT_EQ(Ended(child), t.replaced ? "exit 0" : "exit 1");
+            struct stat st;
+            ASSERT_EQ(stat(s.target.c_str(), &st), 0);
+            EXPECT_EQ(st.st_uid, t.owner);
+            EXPECT_EQ(st.st_gid, t.owner);
+            EXPECT_EQ(st.st_mode & 07777, t.mode);
+            if (t.replaced) EXPECT_EQ(ReadRecords(s.target), kMerged);
+            else EXPECT_EQ(ReadBytes(s.target), before);
+            EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
+        }
     }
 }
 
