@@ -300,98 +300,62 @@ static int32_t BuildMerged(struct Merge* m, const char* readTarget, const char* 
 }
 
 /*
-** The job in three stages, nothing written until the last: read and check
-** every input, build the new image in memory, then replace the target,
-** or, when the image leaves it as it is, make sure it is on the disk.  The
-** caller holds the job, so no other job reads or replaces the target
-** meanwhile.
+** A job runs in three stages, nothing written until the last: read and
+** check every input, build the new image in memory, then replace the
+** target, or, when the image leaves it as it is, make sure it is on the
+** disk.  The job holds the target's lock throughout, so no other job
+** reads or replaces the target meanwhile.  A dry run is the first two
+** stages, without the lock.
 */
-static int32_t MergeHeld(const struct FileJob* job, const char* target, int32_t count,
-                         const char* const* sources, OrlixKeyCompare compare,
-                         struct OrlixMergeReport* report, struct OrlixMergeInput* inputs)
+int32_t OrlixMerge(const struct OrlixMergeRequest* request, struct OrlixMergeResult* result)
 {
-    struct Merge m;
-    memset(&m, 0, sizeof m);
-    m.tally = inputs;
-    int32_t result = BuildMerged(&m, job->target, target, count, sources, compare, report);
-    struct FileStatus status = {nullptr, nullptr, 0};
-    if (result == kOrlixOk && (m.unchanged ? !FileJobKeep(job, &status)
-                                           : !FileJobReplace(job, m.image, m.imageSize, &status))) {
-        result = kOrlixWriteFailed;
-        Note(report, -1, &status, status.path);
-        report->targetReplaced = status.action == kFileDirectoryNotFlushed;
-    }
-    ReleaseMerge(&m);
-    return result;
-}
-
-/* The caller's report (or `unused`) cleared, as every call begins. */
-static struct OrlixMergeReport* StartReport(struct OrlixMergeReport* report,
-                                            struct OrlixMergeReport* unused)
-{
-    if (report == nullptr) report = unused;
-    memset(report, 0, sizeof *report);
+    memset(result, 0, sizeof *result);
+    struct OrlixMergeReport* report = &result->report;
     report->input = -1;
-    return report;
-}
-
-int32_t OrlixBuildMergedImage(const char* target, int32_t count, const char* const* sources,
-                              OrlixKeyCompare compare, struct OrlixMergedImage* merged,
-                              struct OrlixMergeInput* inputs, struct OrlixMergeReport* report)
-{
-    struct OrlixMergeReport unused;
-    report = StartReport(report, &unused);
-    if (merged != nullptr) memset(merged, 0, sizeof *merged);
-    if (merged == nullptr || !ValidCall(target, count, sources, compare)) return kOrlixBadCall;
-    if (inputs != nullptr) memset(inputs, 0, ((size_t)count + 1) * sizeof *inputs);
+    const char* target = request->target;
+    if (!ValidCall(target, request->count, request->sources, request->compare)) return kOrlixBadCall;
+    if (request->inputs != nullptr)
+        memset(request->inputs, 0, ((size_t)request->count + 1) * sizeof *request->inputs);
 
     struct Merge m;
     memset(&m, 0, sizeof m);
-    m.tally = inputs;
-    int32_t result = BuildMerged(&m, target, target, count, sources, compare, report);
-    if (result == kOrlixOk) {
-        merged->bytes = m.image;
-        merged->size = m.imageSize;
-        merged->records = (uint32_t)m.recordCount;
-        merged->unchanged = m.unchanged;
-        m.image = nullptr;
+    m.tally = request->inputs;
+    int32_t code;
+    if (request->dryRun) {
+        code = BuildMerged(&m, target, target, request->count, request->sources, request->compare, report);
+        if (code == kOrlixOk) {
+            result->image = OrlixMergedImage{m.image, m.imageSize, (uint32_t)m.recordCount, m.unchanged};
+            m.image = nullptr;
+        }
+        ReleaseMerge(&m);
+        return code;
     }
-    ReleaseMerge(&m);
-    return result;
-}
-
-int32_t OrlixMergeIndexesCounting(const char* target, int32_t count, const char* const* sources,
-                                  OrlixKeyCompare compare, uint32_t lockWaitMs,
-                                  struct OrlixMergeReport* report, struct OrlixMergeInput* inputs)
-{
-    struct OrlixMergeReport unused;
-    report = StartReport(report, &unused);
-    if (!ValidCall(target, count, sources, compare)) return kOrlixBadCall;
-    if (inputs != nullptr) memset(inputs, 0, ((size_t)count + 1) * sizeof *inputs);
-
     struct FileJob job;
     struct FileStatus status = {nullptr, nullptr, 0};
-    enum FileJobStart start = FileJobBegin(target, lockWaitMs, &job, &status);
+    enum FileJobStart start = FileJobBegin(target, request->lockWaitMs, &job, &status);
     if (start != kFileJobStarted) {
         Note(report, -1, &status, target);
         return start == kFileJobBusy ? kOrlixLockTimeout : kOrlixWriteFailed;
     }
-    int32_t result = MergeHeld(&job, target, count, sources, compare, report, inputs);
+    code = BuildMerged(&m, job.target, target, request->count, request->sources, request->compare, report);
+    if (code == kOrlixOk && (m.unchanged ? !FileJobKeep(&job, &status)
+                                         : !FileJobReplace(&job, m.image, m.imageSize, &status))) {
+        code = kOrlixWriteFailed;
+        Note(report, -1, &status, status.path);
+        report->targetReplaced = status.action == kFileDirectoryNotFlushed;
+    }
+    ReleaseMerge(&m);
     FileJobEnd(&job);
-    return result;
+    return code;
 }
 
-int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
-                                   OrlixKeyCompare compare, uint32_t lockWaitMs,
-                                   struct OrlixMergeReport* report)
-{
-    return OrlixMergeIndexesCounting(target, count, sources, compare, lockWaitMs, report, nullptr);
-}
-
+/* Export 12's merge: the default bound, no report. */
 int32_t OrlixMergeIndexes(const char* target, int32_t count, const char* const* sources,
                           OrlixKeyCompare compare)
 {
-    return OrlixMergeIndexesReporting(target, count, sources, compare, kFileLockWaitMs, nullptr);
+    struct OrlixMergeRequest request = {target, count, sources, compare, kFileLockWaitMs, false, nullptr};
+    struct OrlixMergeResult result;
+    return OrlixMerge(&request, &result);
 }
 
 const char* OrlixResultText(int32_t result)

@@ -70,15 +70,6 @@ struct OrlixMergeReport {
 };
 
 /*
-** OrlixMergeIndexes with a lock wait of lockWaitMs instead of
-** kFileLockWaitMs, filling *report (when not null) with what failed.
-** For the tools and tests; export 12 is OrlixMergeIndexes.
-*/
-int32_t OrlixMergeIndexesReporting(const char* target, int32_t count, const char* const* sources,
-                                   OrlixKeyCompare compare, uint32_t lockWaitMs,
-                                   struct OrlixMergeReport* report);
-
-/*
 ** What a merge made of one input: the target (input 0) or sources[n - 1]
 ** (input n).  records counts the file's records; kept those the merged
 ** index keeps, each a (key, reference) no earlier input or record held.
@@ -99,25 +90,34 @@ struct OrlixMergedImage {
 };
 
 /*
-** Build what a merge of target and sources would write, reading them as
-** the job does and writing nothing; the job itself builds its image here.
-** No lock is taken: a job that runs meanwhile may change the target.
-** inputs (when not null) has count + 1 entries, target first, and is
-** filled as far as the inputs were read, also on failure.  On failure
-** *merged holds nothing and *report (when not null) says what failed.
+** A merge as the tools and tests ask for it: OrlixMergeIndexes with a
+** lock wait of lockWaitMs (kFileLockWaitMs, orlixdb/file_lock.h, for the
+** default), or, with dryRun, only the image the job would write: read as
+** the job reads, with no lock taken and nothing written (a job that runs
+** meanwhile may change the target).  inputs (when not null) has count + 1
+** entries, target first, and is filled as far as the inputs were read,
+** also on failure.
 */
-int32_t OrlixBuildMergedImage(const char* target, int32_t count, const char* const* sources,
-                              OrlixKeyCompare compare, struct OrlixMergedImage* merged,
-                              struct OrlixMergeInput* inputs, struct OrlixMergeReport* report);
+struct OrlixMergeRequest {
+    const char* target;
+    int32_t count;
+    const char* const* sources;
+    OrlixKeyCompare compare;
+    uint32_t lockWaitMs;
+    bool dryRun;
+    struct OrlixMergeInput* inputs;
+};
 
 /*
-** OrlixMergeIndexesReporting that also fills inputs (when not null; count
-** + 1 entries, target first) as OrlixBuildMergedImage does, so a tool can
-** name the sources that were missing and say what the job kept.
+** What came of it: on failure, what failed; with dryRun and success, the
+** image (its bytes are the caller's to free()), otherwise nothing there.
 */
-int32_t OrlixMergeIndexesCounting(const char* target, int32_t count, const char* const* sources,
-                                  OrlixKeyCompare compare, uint32_t lockWaitMs,
-                                  struct OrlixMergeReport* report, struct OrlixMergeInput* inputs);
+struct OrlixMergeResult {
+    struct OrlixMergeReport report;
+    struct OrlixMergedImage image;
+};
+
+int32_t OrlixMerge(const struct OrlixMergeRequest* request, struct OrlixMergeResult* result);
 
 /* Text for a result code, for messages. */
 const char* OrlixResultText(int32_t result);

@@ -111,8 +111,7 @@ struct Scene {
     }
     int32_t Merge(OrlixMergeReport* report = nullptr) const
     {
-        const char* sources[] = {source.c_str()};
-        return OrlixMergeIndexesReporting(target.c_str(), 1, sources, CompareHeadwords, 0, report);
+        return ::Merge(target.c_str(), {source.c_str()}, 0, report);
     }
     bool Replace(FileStatus* status) const { return FileReplace(target.c_str(), merged.data(), merged.size(), status); }
 };

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "collation/compare_headwords.h"
 #include "orlixdb/crc32.h"
 #include "orlixdb/index_format.h"
 #include "orlixdb/little_endian.h"
@@ -122,6 +123,18 @@ Recs ReadRecords(const std::string& path)
     Recs out;
     for (const IndexRecord& r : records) out.push_back(Rec(std::string(r.key, r.length), r.reference));
     return out;
+}
+
+int32_t Merge(const char* target, const std::vector<const char*>& sources, uint32_t waitMs,
+              OrlixMergeReport* report, OrlixMergeInput* inputs, OrlixMergedImage* image)
+{
+    OrlixMergeRequest request = {target,          (int32_t)sources.size(), sources.data(), CompareHeadwords,
+                                 waitMs,          image != nullptr,        inputs};
+    OrlixMergeResult result;
+    int32_t code = OrlixMerge(&request, &result);
+    if (report != nullptr) *report = result.report;
+    if (image != nullptr) *image = result.image;
+    return code;
 }
 
 TempDir::TempDir()

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "orlixdb/index_format.h"
+#include "orlixdb/orlixdb.h"
 
 typedef std::pair<std::string, uint32_t> Rec;
 typedef std::vector<Rec> Recs;
@@ -35,6 +36,16 @@ size_t DamageCount();
 const char* DamageName(size_t n);
 void ApplyDamage(size_t n, std::vector<uint8_t>* bytes);
 IndexProblem DamageProblem(size_t n);
+
+/*
+** A merge through the library's entry point, ordered by CompareHeadwords,
+** with a lock wait of waitMs: *report and inputs[0 .. sources + 1) (when
+** not null) as the library fills them.  With `image`, a dry run that
+** leaves the image there (free() its bytes).
+*/
+int32_t Merge(const char* target, const std::vector<const char*>& sources, uint32_t waitMs,
+              OrlixMergeReport* report = nullptr, OrlixMergeInput* inputs = nullptr,
+              OrlixMergedImage* image = nullptr);
 
 /* A fresh directory, removed with its contents when the object goes. */
 class TempDir {

@@ -42,8 +42,7 @@ struct Scene {
     }
     int32_t Merge(uint32_t waitMs, OrlixMergeReport* report = nullptr) const
     {
-        const char* sources[] = {source.c_str()};
-        return OrlixMergeIndexesReporting(target.c_str(), 1, sources, CompareHeadwords, waitMs, report);
+        return ::Merge(target.c_str(), {source.c_str()}, waitMs, report);
     }
     /* Entries the job may leave by mistake: temporaries and the lock file. */
     std::vector<std::string> Leftovers() const
@@ -384,9 +383,8 @@ TEST(LongNames, UpTo255BytesWork)
         EXPECT_STRNE(lock, twinLock) << length;
         EXPECT_TRUE(FileIsTempOf(FileBaseName(stale), FileBaseName(target.c_str()))) << length;
         WriteBytes(stale, {1, 2});
-        const char* sources[] = {source.c_str()};
         OrlixMergeReport report;
-        EXPECT_EQ(OrlixMergeIndexesReporting(target.c_str(), 1, sources, CompareHeadwords, 0, &report),
+        EXPECT_EQ(Merge(target.c_str(), {source.c_str()}, 0, &report),
                   kOrlixOk) << length << ": " << (report.action ? report.action : "");
         EXPECT_EQ(ReadRecords(target), (Recs{{"new", 3}, {"old", 1}})) << length;
         EXPECT_EQ(dir.Entries().size(), 2u) << length << ": the stale temporary or the lock stayed";
@@ -486,7 +484,6 @@ TEST(MergeReport, PathsAreWhole)
     std::string source = deep + "s.idx", link = deep + "link.idx";
     ASSERT_EQ(mkdir(source.c_str(), 0700), 0);
     ASSERT_EQ(symlink("gone", link.c_str()), 0);
-    const char* sources[] = {source.c_str()};
     const struct {
         const char* target;
         int32_t result;
@@ -497,7 +494,7 @@ TEST(MergeReport, PathsAreWhole)
     };
     for (const auto& t : table) {
         OrlixMergeReport report;
-        EXPECT_EQ(OrlixMergeIndexesReporting(t.target, 1, sources, CompareHeadwords, 0, &report), t.result);
+        EXPECT_EQ(Merge(t.target, {source.c_str()}, 0, &report), t.result);
         EXPECT_STREQ(report.path, t.path);
     }
 }
@@ -643,8 +640,7 @@ TEST(MergeReport, TargetBehindALinkIsReplacedThroughIt)
     Scene s;
     std::string link = s.dir.Path("link.idx");
     ASSERT_EQ(symlink("t.idx", link.c_str()), 0);
-    const char* sources[] = {s.source.c_str()};
-    EXPECT_EQ(OrlixMergeIndexesReporting(link.c_str(), 1, sources, CompareHeadwords, 1000, nullptr), kOrlixOk);
+    EXPECT_EQ(Merge(link.c_str(), {s.source.c_str()}, 1000), kOrlixOk);
     struct stat st;
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));

@@ -45,9 +45,8 @@ struct Job {
     {
         std::vector<const char*> list = List();
         inputs->assign(list.size() + 1, OrlixMergeInput{true, 99, 99});
-        OrlixMergedImage merged;
-        int32_t result = OrlixBuildMergedImage(target.c_str(), (int32_t)list.size(), list.data(),
-                                               CompareHeadwords, &merged, inputs->data(), nullptr);
+        OrlixMergedImage merged = {nullptr, 0, 0, false};
+        int32_t result = Merge(target.c_str(), list, 0, nullptr, inputs->data(), &merged);
         image->assign(merged.bytes, merged.bytes + merged.size);
         *unchanged = merged.unchanged;
         free(merged.bytes);
@@ -58,8 +57,7 @@ struct Job {
     {
         std::vector<const char*> list = List();
         inputs->assign(list.size() + 1, OrlixMergeInput{true, 99, 99});
-        return OrlixMergeIndexesCounting(target.c_str(), (int32_t)list.size(), list.data(),
-                                         CompareHeadwords, 1000, nullptr, inputs->data());
+        return Merge(target.c_str(), list, 1000, nullptr, inputs->data());
     }
 };
 
@@ -308,12 +306,9 @@ TEST(MergeIndexes, BadCallsAreRefused)
     EXPECT_EQ(OrlixMergeIndexes("t", 1, null, CompareHeadwords), kOrlixBadCall);
     EXPECT_EQ(OrlixMergeIndexes("t", 1, empty, CompareHeadwords), kOrlixBadCall);
     EXPECT_EQ(OrlixMergeIndexes("t", 1, one, nullptr), kOrlixBadCall);
-    OrlixMergedImage merged;
-    EXPECT_EQ(OrlixBuildMergedImage("t", 1, null, CompareHeadwords, &merged, nullptr, nullptr),
-              kOrlixBadCall);
+    OrlixMergedImage merged = {(uint8_t*)one, 1, 1, true};
+    EXPECT_EQ(Merge("t", {nullptr}, 0, nullptr, nullptr, &merged), kOrlixBadCall);
     EXPECT_EQ(merged.bytes, nullptr);
-    EXPECT_EQ(OrlixBuildMergedImage("t", 0, one, CompareHeadwords, nullptr, nullptr, nullptr),
-              kOrlixBadCall);
 }
 
 /* Comparators the job must survive; each checks it is handed two real keys. */

@@ -48,10 +48,11 @@ bool PlanMerge(const char* target, int count, char** sources, MergePlan* plan,
 {
     *plan = MergePlan{};
     std::vector<OrlixMergeInput> inputs((size_t)count + 1);
-    OrlixMergedImage merged;
-    OrlixMergeReport report;
-    int32_t result = OrlixBuildMergedImage(target, count, sources, CompareHeadwords, &merged,
-                                           inputs.data(), &report);
+    OrlixMergeRequest request = {target, count, sources, CompareHeadwords, kFileLockWaitMs, true, inputs.data()};
+    OrlixMergeResult done;
+    int32_t result = OrlixMerge(&request, &done);
+    const OrlixMergeReport& report = done.report;
+    const OrlixMergedImage& merged = done.image;
     plan->missingSources = MissingSources(count, sources, inputs);
     if (result != kOrlixOk) return *problem = ProblemOf(result, report, target, failed), false;
     free(merged.bytes);
@@ -105,9 +106,10 @@ int MergeDryRunCommand(const char* target, int count, char** sources)
 int MergeCommand(const char* target, int count, char** sources, bool quiet)
 {
     std::vector<OrlixMergeInput> inputs((size_t)count + 1);
-    OrlixMergeReport report;
-    int32_t result = OrlixMergeIndexesCounting(target, count, sources, CompareHeadwords,
-                                               kFileLockWaitMs, &report, inputs.data());
+    OrlixMergeRequest request = {target, count, sources, CompareHeadwords, kFileLockWaitMs, false, inputs.data()};
+    OrlixMergeResult done;
+    int32_t result = OrlixMerge(&request, &done);
+    const OrlixMergeReport& report = done.report;
     NameMissing(MissingSources(count, sources, inputs));
     if (result != kOrlixOk) {
         std::string file, problem = ProblemOf(result, report, target, &file);
