@@ -48,13 +48,6 @@ int32_t RunJob(const std::string& target, const std::string& source)
     return OrlixMergeIndexes(target.c_str(), 1, sources, CompareHeadwords);
 }
 
-size_t TempCount(const TempDir& dir)
-{
-    size_t count = 0;
-    for (const std::string& name : dir.Entries()) count += name.find(".orlixdb-tmp.") != std::string::npos;
-    return count;
-}
-
 /* Start the job in a child; returns its pid. */
 pid_t StartJob(const std::string& target, const std::string& source)
 {
@@ -109,13 +102,13 @@ TEST(CrashConsistency, KilledJobLeavesOldOrNewTarget)
         ASSERT_TRUE(now == oldBytes || now == newBytes) << "torn target after " << delay << " us";
         sawOld += now == oldBytes;
         sawNew += now == newBytes;
-        sawTemp += TempCount(dir) > 0;
+        sawTemp += !dir.Leftovers().empty();
 
         ASSERT_EQ(RunJob(target, source), kOrlixOk) << "the next run";
         ASSERT_EQ(ReadBytes(target), newBytes);
-        ASSERT_EQ(TempCount(dir), 0u) << "the next run left a temporary";
+        ASSERT_EQ(dir.Leftovers(), std::vector<std::string>()) << "the next run left a temporary or its lock file";
     }
-    printf("job %.0f ms; %d rounds, %d killed mid-run: target old %d, new %d; temporary left %d\n",
+    printf("job %.0f ms; %d rounds, %d killed mid-run: target old %d, new %d; temporary or lock file left %d\n",
            jobSeconds * 1000, round, killed, sawOld, sawNew, sawTemp);
     RecordProperty("killed", killed);
     EXPECT_GE(killed, kKills / 5) << "kills mostly missed the job; the delays are off";
@@ -188,7 +181,7 @@ TEST(CrashConsistency, TwoJobsAtOnceOneKilled)
         const char* both[] = {sources[0].c_str(), sources[1].c_str()};
         ASSERT_EQ(OrlixMergeIndexes(target.c_str(), 2, both, CompareHeadwords), kOrlixOk);
         ASSERT_EQ(SortedRecords(target), withBoth);
-        ASSERT_EQ(TempCount(dir), 0u) << "the next run left a temporary";
+        ASSERT_EQ(dir.Leftovers(), std::vector<std::string>()) << "the next run left a temporary or its lock file";
     }
     printf("job %.0f ms; %d rounds of two jobs, one killed: %d kills before it ended; target with "
            "both jobs' records %d, with the survivor's only %d\n",

@@ -169,3 +169,11 @@ std::vector<std::string> TempDir::Entries() const
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::vector<std::string> TempDir::Leftovers() const
+{
+    std::vector<std::string> left;
+    for (const std::string& name : Entries())
+        if (name.find(".orlixdb-") != std::string::npos) left.push_back(name);
+    return left;
+}

@@ -54,6 +54,8 @@ public:
     ~TempDir();
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
     std::vector<std::string> Entries() const; /* sorted */
+    /* What a job may leave by mistake: temporaries and lock files (of any target). */
+    std::vector<std::string> Leftovers() const;
 
 private:
     std::string dir_;

@@ -13,12 +13,6 @@ IndexProblem Check(const std::vector<uint8_t>& bytes)
     return IndexCheck(bytes.data(), bytes.size(), &scan);
 }
 
-TEST(Crc32, StandardCheckValue)
-{
-    EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);
-    EXPECT_EQ(Crc32(nullptr, 0), 0u);
-}
-
 /* The layout documented in docs/index-format.md, byte by byte. */
 TEST(IndexFormat, OneRecordLayout)
 {

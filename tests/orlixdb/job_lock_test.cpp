@@ -44,15 +44,7 @@ struct Scene {
     {
         return ::Merge(target.c_str(), {source.c_str()}, waitMs, report);
     }
-    /* Entries the job may leave by mistake: temporaries and the lock file. */
-    std::vector<std::string> Leftovers() const
-    {
-        std::vector<std::string> left;
-        for (const std::string& name : dir.Entries())
-            if (name.find(".orlixdb-tmp.") != std::string::npos || name.find(".orlixdb-lock") != std::string::npos)
-                left.push_back(name);
-        return left;
-    }
+    std::vector<std::string> Leftovers() const { return dir.Leftovers(); }
 };
 
 const Recs kMerged = {{"new", 3}, {"old", 1}, {"older", 2}};
