@@ -40,10 +40,17 @@ bool Fails(const char* name, const char* path = "")
     errno = gPlan->error;
     return true;
 }
-bool Shortens() { return (int)gPlan->names.size() - 1 == gPlan->fail && gPlan->error == 0; }
+/* The size this transfer asks for: half, when it is the one to shorten. */
+size_t Shortened(size_t n)
+{
+    return (int)gPlan->names.size() - 1 == gPlan->fail && gPlan->error == 0 && n > 1 ? n / 2 : n;
+}
 void Note(long value) { gPlan->args.back().push_back(value); }
 
 const FileCalls& Real() { return kFileCallsDefault; }
+
+/* A recording, failing twin of a call that needs no more than its name noted. */
+#define PLAIN(call) c.call = [](auto... a) { return Fails(#call) ? -1 : Real().call(a...); }
 
 /* The library's table pointed at recording, failing twins of the real calls. */
 struct Faulty {
@@ -51,50 +58,32 @@ struct Faulty {
     {
         gPlan = plan;
         FileCalls& c = gFileCalls;
-        c.openat = [](int d, const char* p, int f, mode_t m) {
-            if (Fails("openat", p)) return -1;
-            int fd = Real().openat(d, p, f, m);
-            Note(fd), Note(f & O_DIRECTORY);
-            return fd;
-        };
-        c.close = [](int fd) { return Real().close(fd) != 0 || Fails("close") ? -1 : 0; };
-        c.read = [](int fd, void* b, size_t n) -> ssize_t {
-            if (Fails("read")) return -1;
-            return Real().read(fd, b, Shortens() && n > 1 ? n / 2 : n);
-        };
-        c.write = [](int fd, const void* b, size_t n) -> ssize_t {
-            if (Fails("write")) return -1;
-            Note(fd);
-            return Real().write(fd, b, Shortens() && n > 1 ? n / 2 : n);
-        };
-        c.pread = [](int fd, void* b, size_t n, off_t at) -> ssize_t {
-            if (Fails("pread")) return -1;
-            return Real().pread(fd, b, Shortens() && n > 1 ? n / 2 : n, at);
-        };
-        c.pwrite = [](int fd, const void* b, size_t n, off_t at) -> ssize_t {
-            if (Fails("pwrite")) return -1;
-            return Real().pwrite(fd, b, Shortens() && n > 1 ? n / 2 : n, at);
-        };
-        c.fstat = [](int fd, struct stat* st) { return Fails("fstat") ? -1 : Real().fstat(fd, st); };
+        PLAIN(fstat), PLAIN(link), PLAIN(fchmod), PLAIN(fchown), PLAIN(fcntl), PLAIN(flock), PLAIN(faccessat);
         c.fstatat = [](int d, const char* p, struct stat* st, int f) {
             return Fails("fstatat", p) ? -1 : Real().fstatat(d, p, st, f);
         };
-        c.fsync = [](int fd) {
-            if (Fails("fsync")) return -1;
-            Note(fd);
-            return Real().fsync(fd);
+        c.unlinkat = [](int d, const char* p, int f) { return Fails("unlinkat", p) ? -1 : Real().unlinkat(d, p, f); };
+        c.close = [](int fd) { return Real().close(fd) != 0 || Fails("close") ? -1 : 0; };
+        c.openat = [](int d, const char* p, int f, mode_t m) {
+            if (Fails("openat", p)) return -1;
+            int fd = Real().openat(d, p, f, m);
+            return Note(fd), Note(f & O_DIRECTORY), fd;
         };
+        c.fsync = [](int fd) { return Fails("fsync") ? -1 : (Note(fd), Real().fsync(fd)); };
         c.rename = [](const char* a, const char* b) {
             if (Fails("rename", a)) return -1;
-            gPlan->paths.back() += std::string(" ") + b;
-            return Real().rename(a, b);
+            return gPlan->paths.back() += std::string(" ") + b, Real().rename(a, b);
         };
-        c.link = [](const char* a, const char* b) { return Fails("link", a) ? -1 : Real().link(a, b); };
-        c.unlinkat = [](int d, const char* p, int f) { return Fails("unlinkat", p) ? -1 : Real().unlinkat(d, p, f); };
-        c.fchmod = [](int fd, mode_t m) { return Fails("fchmod") ? -1 : Real().fchmod(fd, m); };
-        c.fchown = [](int fd, uid_t u, gid_t g) { return Fails("fchown") ? -1 : Real().fchown(fd, u, g); };
-        c.fcntl = [](int fd, int cmd, struct flock* l) { return Fails("fcntl") ? -1 : Real().fcntl(fd, cmd, l); };
-        c.flock = [](int fd, int op) { return Fails("flock") ? -1 : Real().flock(fd, op); };
+        c.read = [](int fd, void* b, size_t n) { return Fails("read") ? -1 : Real().read(fd, b, Shortened(n)); };
+        c.write = [](int fd, const void* b, size_t n) {
+            return Fails("write") ? -1 : (Note(fd), Real().write(fd, b, Shortened(n)));
+        };
+        c.pread = [](int fd, void* b, size_t n, off_t at) {
+            return Fails("pread") ? -1 : Real().pread(fd, b, Shortened(n), at);
+        };
+        c.pwrite = [](int fd, const void* b, size_t n, off_t at) {
+            return Fails("pwrite") ? -1 : Real().pwrite(fd, b, Shortened(n), at);
+        };
     }
     ~Faulty() { gFileCalls = kFileCallsDefault; }
 };

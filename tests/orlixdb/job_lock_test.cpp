@@ -430,7 +430,8 @@ TEST(Replace, KeepsOwnerAndProtection)
     };
     for (const auto& t : table) {
         for (bool merge : {true, false}) {
-            SCOPED_TRACE(std::to_string(t.user) + (merge ? " merge" : " replace") + " of mode " + std::to_string(t.mode));
+            SCOPED_TRACE("user " + std::to_string(t.user) + (merge ? ", merge" : ", replace") + ", mode " +
+                         std::to_string(t.mode));
             bool self = t.user == geteuid() && t.owner == geteuid();
             if (geteuid() != 0 && !self) continue;
             Scene s;
@@ -441,7 +442,8 @@ TEST(Replace, KeepsOwnerAndProtection)
             pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
-                if (t.user != geteuid() && (setgroups(0, nullptr) != 0 || setgid(t.user) != 0 || setuid(t.user) != 0)) _exit(9);
+                bool other = t.user != geteuid();
+                if (other && (setgroups(0, nullptr) != 0 || setgid(t.user) != 0 || setuid(t.user) != 0)) _exit(9);
                 OrlixMergeReport report;
                 FileStatus status = {nullptr, nullptr, 0};
                 const std::vector<uint8_t> image = IndexBytes(kMerged);
