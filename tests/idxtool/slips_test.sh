@@ -105,7 +105,7 @@ if [ "${1:-}" = setup ] || [ "${1:-}" = cleanup ] || [ "${1:-}" = slips ]; then
   source "$here/../wine/wine_env.sh"
   wine_dispatch "$1"
 else
-  tool=$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")
+  tool=("$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")")
   hwsort=$(realpath "${2:?usage: slips_test.sh IDXTOOL HWSORT}")
   scratch
   rows

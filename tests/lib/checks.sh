@@ -85,14 +85,17 @@ idxtool_ok() { idxtool "$@" || die "idxtool $*: $(cat out.txt)"; }
 
 records() { awk -v n="$1" -v first="$2" 'BEGIN { for (i = first; i < first + n; i++) printf "key%07d\t%d\n", i, i }'; }
 
-# Made once a test (a million records take a while), then copied.
+# Made once a test (a million records take a while), then copied; in the
+# test's shell, so that a Wine test that cannot run ends as skipped.
 indexes() {
-  local made="$work/indexes-$1-$2"
+  local made="$work/indexes-$1-$2" here=$PWD
   if [ ! -d "$made" ]; then
-    mkdir -p "$made.part" && (cd "$made.part" && records "$1" 1 >old.txt && records "$2" 2000000 >new.txt &&
-      cat old.txt new.txt >both.txt && idxtool_ok build t.idx old.txt && idxtool_ok build s.idx new.txt &&
-      idxtool_ok build after.idx both.txt && cp t.idx before.idx && rm both.txt out.txt) &&
-      mv "$made.part" "$made" || die "cannot make the indexes"
+    rm -rf "$made.part" && mkdir -p "$made.part" && cd "$made.part" || die "no $made.part"
+    records "$1" 1 >old.txt && records "$2" 2000000 >new.txt && cat old.txt new.txt >both.txt
+    idxtool_ok build t.idx old.txt
+    idxtool_ok build s.idx new.txt
+    idxtool_ok build after.idx both.txt
+    cp t.idx before.idx && rm both.txt out.txt && cd "$here" && mv "$made.part" "$made" || die "cannot keep the indexes"
   fi
   cp "$made"/* . || die "cannot copy the indexes"
 }
@@ -106,13 +109,13 @@ nothing_left() {
 }
 
 wait_for() {
-  local tries
-  for tries in $(seq 1 6000); do
-    compgen -G "$1" >/dev/null && { sleep 0.05; return 0; }
+  local tries=0
+  until compgen -G "$1" >/dev/null; do
     kill -0 "$2" 2>/dev/null || die "the job ended before $1 appeared"
+    [ $((tries += 1)) -le 6000 ] || die "$1 never appeared"
     sleep 0.01
   done
-  die "$1 never appeared"
+  sleep 0.05
 }
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
