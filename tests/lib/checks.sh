@@ -33,12 +33,16 @@
 #                            background job or a subshell, its process
 #   reachable PROGRAM        the path of a copy of PROGRAM every user may run
 #
-# A test sets case_name to prefix its failures with the case at hand.
+# A test sets case_name to prefix its failures with the case at hand.  A
+# command that does not exist (a helper renamed since a case was written)
+# ends the test as failed, rather than letting the case pass unchecked.
 
 failures=0
 case_name=""
 exit_hooks=""
 trap 'eval "$exit_hooks"' EXIT
+trap 'exit 127' USR1
+command_not_found_handle() { echo "FAIL: no command '$1'" >&2; kill -USR1 $$; return 127; }
 
 on_exit() { exit_hooks+="$1;"; }
 
