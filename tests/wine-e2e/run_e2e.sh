@@ -17,7 +17,7 @@ dictionary() {
   dir=$PWD
   mkdir app dict && cp "$ORLIX_EXE" "$dir/app/indexjob.exe"
   cp "$ORLIX_DLL" "$dir/app/OrlixDB.dll"
-  cd "$dir/dict"
+  cd "$dir/dict" || die "no $dir/dict"
   local name text
   for name in 00010301 01010301 7F010301; do
     text="$1"; shift

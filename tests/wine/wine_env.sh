@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Wine test scripts and the demo: a throwaway prefix and a
 # persistent wineserver for it, the registry tool, the imports of a
 # Windows file and the dispatch of a runner's cases.  Program output goes
