@@ -99,50 +99,6 @@ TEST(JobLock, KilledHolderBlocksNobody)
     EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
 }
 
-/*
-** Processes merging into one target at once, each its own records, with
-** the ordinary wait: every merge succeeds and nothing is lost.
-*/
-TEST(JobLock, ConcurrentJobsLoseNoRecord)
-{
-    const int kProcesses = 4, kRuns = 25;
-    TempDir dir;
-    std::string target = dir.Path("t.idx");
-    std::vector<pid_t> children;
-    for (int p = 0; p < kProcesses; p++) {
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child != 0) {
-            children.push_back(child);
-            continue;
-        }
-        int failed = 0;
-        std::string source = dir.Path("s" + std::to_string(p) + ".idx");
-        for (int r = 0; r < kRuns; r++) {
-            WriteBytes(source, IndexBytes({{"p" + std::to_string(p) + "r" + std::to_string(r), (uint32_t)r}}));
-            const char* sources[] = {source.c_str()};
-            failed += OrlixMergeIndexes(target.c_str(), 1, sources, CompareHeadwords) != kOrlixOk;
-        }
-        _exit(failed);
-    }
-    int failures = 0;
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        failures += WEXITSTATUS(status);
-    }
-    EXPECT_EQ(failures, 0);
-    Recs merged = ReadRecords(target), expected;
-    for (int p = 0; p < kProcesses; p++)
-        for (int r = 0; r < kRuns; r++) expected.push_back({"p" + std::to_string(p) + "r" + std::to_string(r), (uint32_t)r});
-    std::sort(merged.begin(), merged.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(merged, expected);
-    for (const std::string& name : dir.Entries())
-        EXPECT_EQ(name.find(".orlixdb-"), std::string::npos) << name << " left behind";
-}
-
 /* A child running `body` and then pausing until killed; its pid once `body` is done. */
 pid_t StartChild(const std::function<void()>& body)
 {
@@ -495,8 +451,8 @@ TEST(MergeReport, PathsAreWhole)
 
 /*
 ** What the sweep finds under a temporary's name: only a regular file no
-** one holds is removed; nothing is opened that could block, no link is
-** followed.
+** one holds, named as a temporary of this target, is removed; nothing is
+** opened that could block, no link is followed.
 */
 TEST(StaleTemporaries, OnlyUnheldRegularFilesGo)
 {
@@ -517,9 +473,11 @@ TEST(StaleTemporaries, OnlyUnheldRegularFilesGo)
         {"dangling symbolic link", temp + "15", false},
         {"directory", temp + "16", false},
         {"socket", temp + "17", false},
+        {"a name that is not a number", temp + "12x", false},
+        {"the marker alone", temp, false},
+        {"another file's temporary", s.dir.Path("other.idx.orlixdb-tmp.5"), false},
     };
-    WriteBytes(table[0].path, {1});
-    WriteBytes(table[1].path, {1});
+    for (size_t n : {0, 1, 7, 8, 9}) WriteBytes(table[n].path, {1});
     held = open(table[1].path.c_str(), O_RDONLY);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     ASSERT_EQ(mkfifo(table[2].path.c_str(), 0600), 0);
@@ -566,6 +524,8 @@ TEST(MergeReport, NamesTheFileTheStepAndTheReason)
          kOrlixWriteFailed, -1, "is a link that leads nowhere", ENOENT, kIndexFine},
         {"lock file is a FIFO", [](const Scene& s) { mkfifo((s.target + ".orlixdb-lock").c_str(), 0600); },
          kOrlixWriteFailed, -1, "has a lock file that is not a regular file", 0, kIndexFine},
+        {"source is a FIFO", [](const Scene& s) { remove(s.source.c_str()); mkfifo(s.source.c_str(), 0600); },
+         kOrlixCannotRead, 1, "is a FIFO", 0, kIndexFine},
         {"temporary name taken by a directory",
          [](const Scene& s) { mkdir((s.target + ".orlixdb-tmp." + std::to_string(getpid())).c_str(), 0700); },
          kOrlixWriteFailed, -1, "cannot create its temporary", EEXIST, kIndexFine},

@@ -49,29 +49,8 @@ ix 1 "t.idx: cannot open or lock its lock file: Too many levels of symbolic link
 
 # A file-size limit: with the signals, in lock_test.sh.
 
-# A full disk: a 64 KiB tmpfs holding the target, in a mount namespace of
-# its own; the merged index does not fit.  Needs the right to make one.
-if unshare -m true 2>/dev/null; then
-  fresh disk_full; indexes 300 300
-  records 6000 5000 >big.txt && idxtool_ok build big.idx big.txt
-  mkdir full
-  unshare -m bash -c 'mount -t tmpfs -o size=64k tmpfs full || { echo skip >status; exit; }
-    cp before.idx full/t.idx
-    "$0" merge full/t.idx big.idx >out.txt 2>&1 </dev/null; echo $? >status
-    cmp -s before.idx full/t.idx && echo same >same
-    ls -A full >left' "$program"
-  if [ "$(cat status 2>/dev/null)" = skip ]; then
-    echo "no tmpfs could be mounted: the disk-full case is skipped"
-  else
-    [ "$(cat status)" = 1 ] && grep -qF "full/t.idx: cannot write its temporary: No space left on device" out.txt ||
-      fail "status $(cat status): $(cat out.txt)"
-    [ "$(cat same 2>/dev/null)" = same ] || fail "the target changed"
-    [ "$(cat left 2>/dev/null)" = t.idx ] || fail "left on the full disk: $(cat left 2>/dev/null)"
-    nothing_left
-  fi
-else
-  echo "no mount namespace to be had: the disk-full case is skipped"
-fi
+# A full disk, a quota, EIO: each call of the job failing in turn, in
+# tests/orlixdb/file_faults_test.cpp.
 
 # A read-only directory: nothing can be created there, so there is no lock
 # to wait for; the job fails at the temporary, or succeeds when there is
