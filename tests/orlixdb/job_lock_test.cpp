@@ -8,7 +8,6 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -554,52 +553,6 @@ TEST(MergeReport, NamesTheFileTheStepAndTheReason)
                         left == "t.idx.orlixdb-tmp." + std::to_string(getpid()))
                 << t.what << ": " << left << " left behind";
     }
-}
-
-/*
-** A file-size limit below the new index, in a process set up as the
-** tools set themselves up: the write fails with EFBIG, the report says
-** so, the target keeps its bytes, and the temporary is gone.  In a child,
-** so the limit stays there.
-*/
-TEST(MergeReport, FileSizeLimitDuringTheWrite)
-{
-    Scene s;
-    Recs many;
-    for (uint32_t i = 0; i < 2000; i++) many.push_back({"key" + std::to_string(i), i});
-    WriteBytes(s.source, IndexBytes(many));
-    const std::vector<uint8_t> before = ReadBytes(s.target);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        FileJobsCleanUpOnSignals();
-        struct rlimit limit = {4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        OrlixMergeReport report;
-        int32_t result = s.Merge(1000, &report);
-        bool right = result == kOrlixWriteFailed && report.systemError == EFBIG && report.input == -1 &&
-                     strstr(report.action, "cannot write its temporary") != nullptr;
-        _exit(right ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-    EXPECT_EQ(ReadBytes(s.target), before);
-    EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
-}
-
-/* A link to the target stays a link; the file it names is replaced. */
-TEST(MergeReport, TargetBehindALinkIsReplacedThroughIt)
-{
-    Scene s;
-    std::string link = s.dir.Path("link.idx");
-    ASSERT_EQ(symlink("t.idx", link.c_str()), 0);
-    EXPECT_EQ(Merge(link.c_str(), {s.source.c_str()}, 1000), kOrlixOk);
-    struct stat st;
-    ASSERT_EQ(lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(ReadRecords(s.target), kMerged);
-    EXPECT_EQ(s.Leftovers(), std::vector<std::string>());
 }
 
 }  // namespace

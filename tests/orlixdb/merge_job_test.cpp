@@ -30,8 +30,7 @@ struct Job {
     void MissingSource() { sources.push_back(dir.Path("missing" + std::to_string(sources.size()))); }
     int32_t Run(OrlixKeyCompare compare = CompareHeadwords)
     {
-        std::vector<const char*> list;
-        for (const std::string& s : sources) list.push_back(s.c_str());
+        std::vector<const char*> list = List();
         return OrlixMergeIndexes(target.c_str(), (int32_t)list.size(), list.data(), compare);
     }
     std::vector<const char*> List() const
