@@ -131,6 +131,7 @@ std::vector<std::string> CallsOf(bool replace)
 TEST(FileFaults, EachCallFailingInTurn)
 {
     const int kErrors[] = {EIO, ENOSPC, EDQUOT, EINTR, 0 /* short */};
+    int cases = 0;
     for (bool replace : {false, true}) {
         std::vector<std::string> calls = CallsOf(replace);
         ASSERT_GT(calls.size(), 10u);
@@ -139,6 +140,7 @@ TEST(FileFaults, EachCallFailingInTurn)
                 bool transfer = calls[n] == "read" || calls[n] == "write" || calls[n] == "pread" ||
                                 calls[n] == "pwrite";
                 if (error == 0 && !transfer) continue;
+                cases++;
                 SCOPED_TRACE((replace ? "replace, call " : "merge, call ") + std::to_string(n) + " " +
                              calls[n] + ": " + (error ? strerror(error) : "short"));
                 Scene s;
@@ -165,6 +167,7 @@ TEST(FileFaults, EachCallFailingInTurn)
             }
         }
     }
+    printf("%d cases\n", cases);
 }
 
 /*
