@@ -50,9 +50,26 @@ static std::string StatusText(const char* action, int error)
     return ToolStepText(action != nullptr ? action : "failed", error);
 }
 
-/* All of TEXT, or of standard input for "-". */
+/*
+** All of TEXT: a file through the library's whole-file read; standard
+** input ("-"), a pipe or a FIFO (the library reads only regular files) as
+** a stream.
+*/
 static bool ReadText(const char* path, const char* name, std::string* text)
 {
+    if (strcmp(path, "-") != 0) {
+        uint8_t* data = nullptr;
+        size_t size = 0;
+        FileStatus status = {nullptr, nullptr, 0};
+        enum FileRead read = FileReadWhole(path, SIZE_MAX, &data, &size, &status);
+        if (read == kFileReadOk) text->assign((const char*)data, size);
+        free(data);
+        if (read == kFileReadOk) return true;
+        if (read != kFileReadFailed || status.error != 0 || strstr(status.action, "directory") != nullptr) {
+            bool opening = strcmp(status.action, "cannot open") == 0;
+            return ToolFail(kTool, name, opening ? "open" : status.action, status.error), false;
+        }
+    }
     FILE* in = strcmp(path, "-") != 0 ? fopen(path, "rb") : stdin;
     if (in == nullptr) return ToolFail(kTool, name, "open", ToolLastError()), false;
     char buffer[65536];
