@@ -19,7 +19,7 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
     int fd = SYS(openat, AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0) {
         int error = errno;
-        FileFailed(status, "cannot open", path, error);
+        FileFailed(status, kFileCannotOpen, path, error);
         return error == ENOENT ? kFileMissing : kFileReadFailed;
     }
 
@@ -28,17 +28,17 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
     uint8_t* buffer = nullptr;
     int error = 0;
     if (SYS(fstat, fd, &st) != 0)
-        result = kFileReadFailed, FileFailed(status, "cannot read", path, errno);
+        result = kFileReadFailed, FileFailed(status, kFileCannotRead, path, errno);
     else if (!S_ISREG(st.st_mode))
         result = kFileReadFailed, FileFailed(status, FileNotRegularText(st.st_mode), path, 0);
     else if ((uint64_t)st.st_size > limit)
-        result = kFileTooLarge, FileFailed(status, "is too large", path, EFBIG);
+        result = kFileTooLarge, FileFailed(status, kFileTooLargeText, path, EFBIG);
     else if ((buffer = (uint8_t*)malloc(st.st_size > 0 ? (size_t)st.st_size : 1)) == nullptr)
-        result = kFileNoMemory, FileFailed(status, "cannot be read whole", path, ENOMEM);
+        result = kFileNoMemory, FileFailed(status, kFileNotReadWhole, path, ENOMEM);
     else {
         AdviseLargeBlock(buffer, (size_t)st.st_size);
         if ((error = FileReadAll(fd, buffer, (size_t)st.st_size)) != 0)
-            result = kFileReadFailed, FileFailed(status, "cannot read", path, error);
+            result = kFileReadFailed, FileFailed(status, kFileCannotRead, path, error);
     }
     gFileCalls.close(fd);
 

@@ -28,13 +28,13 @@ static HANDLE OpenForReading(const char* path, enum FileRead* result, struct Fil
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             *result = kFileMissing;
-            FileFailed(status, "cannot open", path, error);
+            FileFailed(status, kFileCannotOpen, path, error);
         } else if (error == ERROR_ACCESS_DENIED && FileIsDirectory(path)) {
             *result = kFileReadFailed;
-            FileFailed(status, "is a directory, not a file", path, 0);
+            FileFailed(status, kFileIsDirectory, path, 0);
         } else if (!FilePauseBeforeRetry(error, &attempt)) {
             *result = kFileReadFailed;
-            FileFailed(status, "cannot open", path, error);
+            FileFailed(status, kFileCannotOpen, path, error);
         } else {
             continue;
         }
@@ -55,13 +55,13 @@ enum FileRead FileReadWhole(const char* path, uint64_t limit, uint8_t** data, si
     if (gFileCalls.GetFileType(file) != FILE_TYPE_DISK)
         result = kFileReadFailed, FileFailed(status, "is a device or pipe, not a file", path, 0);
     else if (!gFileCalls.GetFileSizeEx(file, &length) || length.QuadPart < 0)
-        result = kFileReadFailed, FileFailed(status, "cannot read", path, GetLastError());
+        result = kFileReadFailed, FileFailed(status, kFileCannotRead, path, GetLastError());
     else if ((uint64_t)length.QuadPart > limit)
-        result = kFileTooLarge, FileFailed(status, "is too large", path, ERROR_FILE_TOO_LARGE);
+        result = kFileTooLarge, FileFailed(status, kFileTooLargeText, path, ERROR_FILE_TOO_LARGE);
     else if ((buffer = (uint8_t*)malloc(length.QuadPart > 0 ? (size_t)length.QuadPart : 1)) == NULL)
-        result = kFileNoMemory, FileFailed(status, "cannot be read whole", path, ERROR_NOT_ENOUGH_MEMORY);
+        result = kFileNoMemory, FileFailed(status, kFileNotReadWhole, path, ERROR_NOT_ENOUGH_MEMORY);
     else if ((error = FileReadAll(file, buffer, (size_t)length.QuadPart)) != 0)
-        result = kFileReadFailed, FileFailed(status, "cannot read", path, error);
+        result = kFileReadFailed, FileFailed(status, kFileCannotRead, path, error);
     gFileCalls.CloseHandle(file);
 
     if (result != kFileReadOk) {

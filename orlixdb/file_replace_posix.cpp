@@ -30,7 +30,7 @@ bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
 {
     int fd = SYS(openat, AT_FDCWD, job->target, O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
     if (fd < 0 && errno == ENOENT) return true;
-    if (fd < 0) return FileFailed(status, "cannot open", job->path, errno);
+    if (fd < 0) return FileFailed(status, kFileCannotOpen, job->path, errno);
     int error = SYS(fsync, fd) != 0 ? errno : 0;
     gFileCalls.close(fd);
     if (error == 0) error = SyncDirectoryOf(job->target);
@@ -76,7 +76,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
     if (temp->path == nullptr) return FileFailed(status, kFileOutOfMemory, job->path, ENOMEM);
     int fd = SYS(openat, AT_FDCWD, temp->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0) {
-        FileFailed(status, "cannot create its temporary", job->path, errno);
+        FileFailed(status, kFileTempNotCreated, job->path, errno);
         free(temp->path);
         temp->path = nullptr;
         return false;
@@ -98,7 +98,7 @@ bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct 
     int error = FileWriteAll((int)temp->handle, data, size);
     if (error == 0) return true;
     temp->failed = true;
-    return FileFailed(status, "cannot write its temporary", temp->job->path, error);
+    return FileFailed(status, kFileTempNotWritten, temp->job->path, error);
 }
 
 /*
@@ -111,11 +111,11 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
     const struct FileJob* job = temp->job;
     int fd = (int)temp->handle;
     if (SYS(fsync, fd) != 0) {
-        FileFailed(status, "cannot flush its temporary to the disk", job->path, errno);
+        FileFailed(status, kFileTempNotFlushed, job->path, errno);
         return FileTempDiscard(temp), false;
     }
     if (SYS(rename, temp->path, job->target) != 0) {
-        FileFailed(status, "cannot be replaced by its temporary", job->path, errno);
+        FileFailed(status, kFileNotReplaced, job->path, errno);
         return FileTempDiscard(temp), false;
     }
     FileCleanUpTemp(nullptr, 0);

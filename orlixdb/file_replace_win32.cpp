@@ -28,7 +28,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
     if (temp->path == NULL) return FileFailed(status, kFileOutOfMemory, job->path, ERROR_NOT_ENOUGH_MEMORY);
     DWORD attributes = gFileCalls.GetFileAttributesA(job->target);
     const char* refused = attributes == INVALID_FILE_ATTRIBUTES   ? NULL
-                          : attributes & FILE_ATTRIBUTE_DIRECTORY ? "is a directory, not a file"
+                          : attributes & FILE_ATTRIBUTE_DIRECTORY ? kFileIsDirectory
                           : attributes & FILE_ATTRIBUTE_READONLY  ? kFileNotWritable
                                                                   : NULL;
     if (refused != NULL) {
@@ -39,7 +39,7 @@ bool FileTempCreate(const struct FileJob* job, struct FileTemp* temp, struct Fil
     HANDLE file = gFileCalls.CreateFileA(temp->path, GENERIC_WRITE | DELETE, 0, NULL, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
-        FileFailed(status, "cannot create its temporary", job->path, (int)GetLastError());
+        FileFailed(status, kFileTempNotCreated, job->path, (int)GetLastError());
         free(temp->path);
         temp->path = NULL;
         return false;
@@ -55,7 +55,7 @@ bool FileTempWrite(struct FileTemp* temp, const void* data, size_t size, struct 
     DWORD error = FileWriteAll((HANDLE)temp->handle, data, size);
     if (error == 0) return true;
     temp->failed = true;
-    return FileFailed(status, "cannot write its temporary", temp->job->path, (int)error);
+    return FileFailed(status, kFileTempNotWritten, temp->job->path, (int)error);
 }
 
 /*
@@ -104,7 +104,7 @@ bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
         error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     } while (file == INVALID_HANDLE_VALUE && FilePauseBeforeRetry(error, &attempt));
     if (error == ERROR_FILE_NOT_FOUND) return true;
-    if (file == INVALID_HANDLE_VALUE) return FileFailed(status, "cannot open", job->path, (int)error);
+    if (file == INVALID_HANDLE_VALUE) return FileFailed(status, kFileCannotOpen, job->path, (int)error);
     if (!gFileCalls.FlushFileBuffers(file)) error = GetLastError();
     gFileCalls.CloseHandle(file);
     if (error == 0) error = FlushDirectoryOf(job->target);
@@ -181,7 +181,7 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
     const struct FileJob* job = temp->job;
     HANDLE file = (HANDLE)temp->handle;
     if (!gFileCalls.FlushFileBuffers(file)) {
-        FileFailed(status, "cannot flush its temporary to the disk", job->path, (int)GetLastError());
+        FileFailed(status, kFileTempNotFlushed, job->path, (int)GetLastError());
         return FileTempDiscard(temp), false;
     }
     FileCleanUpTemp(NULL, 0); /* from here its handle may be the target's */
@@ -190,7 +190,7 @@ bool FileTempCommit(struct FileTemp* temp, struct FileStatus* status)
     DWORD error = info != NULL ? RenameOver(file, info, size) : ERROR_FILENAME_EXCED_RANGE;
     free(info);
     if (error != 0) {
-        FileFailed(status, "cannot be replaced by its temporary", job->path, (int)error);
+        FileFailed(status, kFileNotReplaced, job->path, (int)error);
         return FileTempDiscard(temp), false;
     }
     /* The file's metadata with its new name, then the directory that holds the name. */

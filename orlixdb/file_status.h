@@ -24,6 +24,15 @@ extern const char kFileLockNotRegular[];
 extern const char kFileOutOfMemory[];
 extern const char kFileNotFlushed[];
 extern const char kFileNotWritable[];
+extern const char kFileCannotOpen[];
+extern const char kFileCannotRead[];
+extern const char kFileIsDirectory[];
+extern const char kFileTooLargeText[];
+extern const char kFileTempNotWritten[];
+extern const char kFileTempNotFlushed[];
+extern const char kFileTempNotCreated[];
+extern const char kFileNotReplaced[];
+extern const char kFileNotReadWhole[];
 
 /* Fill *status (when not null) and return false, for `return FileFailed(...)`. */
 bool FileFailed(struct FileStatus* status, const char* action, const char* path, int error);

@@ -89,7 +89,7 @@ int FileWriteAt(int fd, const void* data, size_t size, off_t at)
 
 const char* FileNotRegularText(mode_t mode)
 {
-    if (S_ISDIR(mode)) return "is a directory, not a file";
+    if (S_ISDIR(mode)) return kFileIsDirectory;
     if (S_ISFIFO(mode)) return "is a FIFO, not a file";
     if (S_ISSOCK(mode)) return "is a socket, not a file";
     return "is a device, not a file";

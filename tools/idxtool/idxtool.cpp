@@ -65,10 +65,9 @@ static bool ReadText(const char* path, const char* name, std::string* text)
         if (read == kFileReadOk) text->assign((const char*)data, size);
         free(data);
         if (read == kFileReadOk) return true;
-        if (read != kFileReadFailed || status.error != 0 || strstr(status.action, "directory") != nullptr) {
-            bool opening = strcmp(status.action, "cannot open") == 0;
-            return ToolFail(kTool, name, opening ? "open" : status.action, status.error), false;
-        }
+        const char* step = status.action == kFileCannotOpen ? "open" : status.action;
+        if (read != kFileReadFailed || status.error != 0 || status.action == kFileIsDirectory)
+            return ToolFail(kTool, name, step, status.error), false;
     }
     FILE* in = strcmp(path, "-") != 0 ? fopen(path, "rb") : stdin;
     if (in == nullptr) return ToolFail(kTool, name, "open", ToolLastError()), false;
