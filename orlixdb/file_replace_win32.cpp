@@ -91,9 +91,19 @@ static DWORD FlushDirectoryOf(const char* path)
     return DirectoryFlushRefused(error) ? 0 : error;
 }
 
-/* The target is opened for writing only to flush it, sharing it with everyone. */
+/*
+** The target is opened for writing only to flush it, sharing it with
+** everyone.  A read-only target cannot be opened so, and no job replaces
+** one: only its directory is flushed.
+*/
 bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
 {
+    DWORD attributes = gFileCalls.GetFileAttributesA(job->target);
+    if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        DWORD error = FlushDirectoryOf(job->target);
+        return error == 0 || FileFailed(status, kFileNotFlushed, job->path, (int)error);
+    }
     size_t attempt = 0;
     HANDLE file;
     DWORD error;
