@@ -22,7 +22,7 @@
 #include "orlixdb/file_io.h"
 #include "orlixdb/index_format.h"
 #include "orlixdb/orlixdb.h"
-#include "safe_sort/safe_sort.h"
+#include "safe_sort/record_sort.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "record_text.h"
@@ -88,9 +88,47 @@ static bool MayReplace(const char* out)
     return false;
 }
 
-static int32_t RecordOrder(const void* a, const void* b, void*)
+static int32_t KeyOrder(const void* a, const void* b, void*)
 {
-    return CompareHeadwords(((const IndexRecord*)a)->key, ((const IndexRecord*)b)->key);
+    return CompareHeadwords((const char*)a, (const char*)b);
+}
+
+/* The record sort's sink: the record whose number came with the key, next in order. */
+struct SortedRecords {
+    const std::vector<IndexRecord>* records;
+    std::vector<const IndexRecord*>* items;
+};
+
+static bool TakeRecord(const char*, const char* payload, size_t, void* context)
+{
+    const SortedRecords* to = (const SortedRecords*)context;
+    size_t n;
+    memcpy(&n, payload, sizeof n);
+    to->items->push_back(&(*to->records)[n]);
+    return true;
+}
+
+/*
+** The records in headword order, sorted by the engine hwsort sorts with,
+** so that both give one order.  The collation is not a strict weak order
+** on every input, which that sort is safe under.
+*/
+static bool SortRecords(const std::vector<IndexRecord>& records, std::vector<const IndexRecord*>* items,
+                        const char* name)
+{
+    RecordSortSettings settings = {KeyOrder, nullptr, 1, 0, nullptr};
+    RecordSort* sort = RecordSortBegin(&settings);
+    if (sort == nullptr) return Fail(name, "out of memory"), false;
+    RecordSortStatus status = {nullptr, 0};
+    bool sorted = true;
+    for (size_t n = 0; n < records.size() && sorted; n++)
+        sorted = RecordSortAdd(sort, records[n].key, strlen(records[n].key) + 1, (const char*)&n, sizeof n, &status);
+    items->clear();
+    SortedRecords to = {&records, items};
+    sorted = sorted && RecordSortFinish(sort, TakeRecord, &to, &status);
+    RecordSortEnd(sort);
+    if (!sorted) ToolFail(kTool, "temporary directory", status.action, status.error);
+    return sorted;
 }
 
 static int Build(const char* out, const char* textPath, bool keepOrder, bool force, bool quiet)
@@ -124,11 +162,7 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
         records[n] = IndexRecord{keys[n].c_str(), (uint32_t)keys[n].size(), references[n]};
         items[n] = &records[n];
     }
-    if (!keepOrder) {
-        /* The collation is not a strict weak order on every input: the safe sort. */
-        std::vector<const void*> scratch(items.size());
-        SafeStableSort((const void**)items.data(), items.size(), scratch.data(), RecordOrder, nullptr);
-    }
+    if (!keepOrder && !SortRecords(records, &items, name)) return kExitFailure;
     uint64_t size = IndexImageSize(items.data(), items.size());
     if (size == 0) return Fail(out, "too many records for one index");
     std::vector<uint8_t> image((size_t)size);
