@@ -93,42 +93,68 @@ static int32_t KeyOrder(const void* a, const void* b, void*)
     return CompareHeadwords((const char*)a, (const char*)b);
 }
 
-/* The record sort's sink: the record whose number came with the key, next in order. */
-struct SortedRecords {
-    const std::vector<IndexRecord>* records;
-    std::vector<const IndexRecord*>* items;
+/* --keep-order: every pair together, so the stable sort keeps the order given. */
+static int32_t InputOrder(const void*, const void*, void*)
+{
+    return 0;
+}
+
+/* The records as the sort hands them out, their keys one after another in `keys`. */
+struct BuiltRecords {
+    std::string keys; /* reserved in full before the first, so the records' keys stay put */
+    std::vector<IndexRecord> records;
 };
 
-static bool TakeRecord(const char*, const char* payload, size_t, void* context)
+static bool TakeRecord(const char* key, const char* payload, size_t, void* context)
 {
-    const SortedRecords* to = (const SortedRecords*)context;
-    size_t n;
-    memcpy(&n, payload, sizeof n);
-    to->items->push_back(&(*to->records)[n]);
+    BuiltRecords* to = (BuiltRecords*)context;
+    size_t length = strlen(key);
+    uint32_t reference;
+    memcpy(&reference, payload, sizeof reference);
+    to->records.push_back(IndexRecord{to->keys.data() + to->keys.size(), (uint32_t)length, reference});
+    to->keys.append(key, length + 1);
     return true;
 }
 
 /*
-** The records in headword order, sorted by the engine hwsort sorts with,
-** so that both give one order.  The collation is not a strict weak order
-** on every input, which that sort is safe under.
+** Parse TEXT's records into the sort and take them out in order.  It is
+** the engine hwsort sorts with, so both give one order; the collation is
+** not a strict weak order on every input, which that sort is safe under.
 */
-static bool SortRecords(const std::vector<IndexRecord>& records, std::vector<const IndexRecord*>* items,
-                        const char* name)
+static bool ReadRecords(const std::string& text, const char* name, bool keepOrder, BuiltRecords* built)
 {
-    RecordSortSettings settings = {KeyOrder, nullptr, 1, 0, nullptr};
+    RecordSortSettings settings = {keepOrder ? InputOrder : KeyOrder, nullptr, 1, 0, nullptr};
     RecordSort* sort = RecordSortBegin(&settings);
     if (sort == nullptr) return Fail(name, "out of memory"), false;
     RecordSortStatus status = {nullptr, 0};
-    bool sorted = true;
-    for (size_t n = 0; n < records.size() && sorted; n++)
-        sorted = RecordSortAdd(sort, records[n].key, strlen(records[n].key) + 1, (const char*)&n, sizeof n, &status);
-    items->clear();
-    SortedRecords to = {&records, items};
-    sorted = sorted && RecordSortFinish(sort, TakeRecord, &to, &status);
+    std::string key;
+    size_t line = 0, keyBytes = 0;
+    bool read = true;
+    for (size_t at = 0; at < text.size() && read; line++) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        uint32_t reference = 0;
+        const char* problem = ParseRecordLine(text.data() + at, end - at, &key, &reference);
+        if (problem != nullptr) {
+            std::string where = std::string(name) + ":" + std::to_string(line + 1);
+            Fail(where.c_str(), problem);
+            read = false;
+        } else if (!RecordSortAdd(sort, key.c_str(), key.size() + 1, (const char*)&reference, sizeof reference,
+                                  &status)) {
+            ToolFail(kTool, "temporary directory", status.action, status.error);
+            read = false;
+        }
+        keyBytes += key.size() + 1;
+        at = end + 1;
+    }
+    if (read) {
+        built->keys.reserve(keyBytes);
+        built->records.reserve(line);
+        read = RecordSortFinish(sort, TakeRecord, built, &status);
+        if (!read) ToolFail(kTool, "temporary directory", status.action, status.error);
+    }
     RecordSortEnd(sort);
-    if (!sorted) ToolFail(kTool, "temporary directory", status.action, status.error);
-    return sorted;
+    return read;
 }
 
 static int Build(const char* out, const char* textPath, bool keepOrder, bool force, bool quiet)
@@ -137,32 +163,11 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
     if (!force && !MayReplace(out)) return kExitFailure;
     std::string text;
     if (!ReadText(textPath, name, &text)) return kExitFailure;
-
-    std::vector<std::string> keys;
-    std::vector<uint32_t> references;
-    size_t line = 0;
-    for (size_t at = 0; at < text.size(); line++) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string key;
-        uint32_t reference = 0;
-        const char* problem = ParseRecordLine(text.data() + at, end - at, &key, &reference);
-        if (problem != nullptr) {
-            std::string where = std::string(name) + ":" + std::to_string(line + 1);
-            return Fail(where.c_str(), problem);
-        }
-        keys.push_back(key);
-        references.push_back(reference);
-        at = end + 1;
-    }
-
-    std::vector<IndexRecord> records(keys.size());
-    std::vector<const IndexRecord*> items(keys.size());
-    for (size_t n = 0; n < keys.size(); n++) {
-        records[n] = IndexRecord{keys[n].c_str(), (uint32_t)keys[n].size(), references[n]};
-        items[n] = &records[n];
-    }
-    if (!keepOrder && !SortRecords(records, &items, name)) return kExitFailure;
+    BuiltRecords built;
+    if (!ReadRecords(text, name, keepOrder, &built)) return kExitFailure;
+    std::string().swap(text);
+    std::vector<const IndexRecord*> items(built.records.size());
+    for (size_t n = 0; n < items.size(); n++) items[n] = &built.records[n];
     uint64_t size = IndexImageSize(items.data(), items.size());
     if (size == 0) return Fail(out, "too many records for one index");
     std::vector<uint8_t> image((size_t)size);
