@@ -55,6 +55,12 @@ static bool ReadText(const char* path, const char* name, std::string* text)
 {
     FILE* in = strcmp(path, "-") != 0 ? fopen(path, "rb") : stdin;
     if (in == nullptr) return ToolFail(kTool, name, "open", ToolLastError()), false;
+    /* Room for a file at once: growing a large text step by step copies it over and over. */
+    if (in != stdin && fseek(in, 0, SEEK_END) == 0) {
+        long size = ftell(in);
+        if (size > 0) text->reserve((size_t)size);
+        rewind(in);
+    }
     char buffer[65536];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
