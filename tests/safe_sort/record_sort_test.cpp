@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "safe_sort/record_sort.h"
+#include "safe_sort/run_file.h"
 
 namespace {
 
@@ -187,6 +188,14 @@ TEST(RecordSort, FailuresAreReported)
         EXPECT_STREQ(status.action, c.action) << c.dir;
         RecordSortEnd(sort);
     }
+}
+
+/* The default buffer: an eighth of physical memory, from 64 MiB to 1 GiB. */
+TEST(RecordSort, DefaultBufferIsAnEighthOfMemoryBounded)
+{
+    uint64_t eighth = PhysicalMemory() / 8;
+    uint64_t want = eighth < (64u << 20) ? (64u << 20) : eighth > (1u << 30) ? (1u << 30) : eighth;
+    EXPECT_EQ(RecordSortDefaultBuffer(), want);
 }
 
 }  // namespace
