@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -319,8 +320,9 @@ static bool Spill(RecordSort* sort, RecordSortStatus* status)
     if (sort->files.empty() && !StartRunFile(sort, status)) return false;
     const void** items = sort->items.data();
     size_t blockBytes = block < count ? (size_t)((const char*)items[block] - sort->bytes) : sort->size;
-    std::vector<const void*> scratch(block);
-    SortInMemory(items, block, scratch.data(), sort->bytes, blockBytes, &sort->settings);
+    std::unique_ptr<const void*[]> scratch(new (std::nothrow) const void*[block]);
+    if (scratch == nullptr) return status->action = "out of memory", status->error = 0, false;
+    SortInMemory(items, block, scratch.get(), sort->bytes, blockBytes, &sort->settings);
     Run run = {sort->base, block, sort->files.size() - 1, sort->writer.written, blockBytes, 0};
     for (size_t i = 0; i < block; i++) {
         const char* record = (const char*)items[i];
@@ -466,8 +468,10 @@ bool RecordSortFinish(RecordSort* sort, RecordSink sink, void* context, RecordSo
     const RecordSortSettings* s = &sort->settings;
     if (sort->runs.empty()) {
         size_t count = sort->items.size();
-        std::vector<const void*> scratch(count);
-        SortInMemory(sort->items.data(), count, scratch.data(), sort->bytes, sort->size, s);
+        /* Not cleared: the sort writes scratch before it reads it. */
+        std::unique_ptr<const void*[]> scratch(new (std::nothrow) const void*[count ? count : 1]);
+        if (scratch == nullptr) return status->action = "out of memory", status->error = 0, false;
+        SortInMemory(sort->items.data(), count, scratch.get(), sort->bytes, sort->size, s);
         for (size_t i = 0; i < count; i++)
             if (!Emit((const char*)sort->items[i], s->keyParts, sink, context))
                 return status->action = "write", status->error = 0, false;
