@@ -58,6 +58,8 @@ bool RecordSortAdd(RecordSort* sort, const char* key, size_t keySize, const char
 /*
 ** Hand every record to `sink` in order.  False and *status on failure; a
 ** sink's false is the failure {"write", 0}, the sink knowing its reason.
+** When no run was written (RecordSortRuns is 0 before this call), the keys
+** and payloads handed to the sink stay where they are until RecordSortEnd.
 */
 bool RecordSortFinish(RecordSort* sort, RecordSink sink, void* context, RecordSortStatus* status);
 

@@ -190,6 +190,28 @@ TEST(RecordSort, FailuresAreReported)
     }
 }
 
+/* Sorted in memory, the keys handed out stay in place until the sort ends. */
+bool KeepKey(const char* key, const char*, size_t, void* context)
+{
+    ((std::vector<const char*>*)context)->push_back(key);
+    return true;
+}
+
+TEST(RecordSort, KeysSortedInMemoryStayUntilTheEnd)
+{
+    std::vector<std::string> keys = Keys(1000, 300, 4);
+    RecordSortSettings settings = {ByText, nullptr, 1, 0, nullptr};
+    RecordSort* sort = RecordSortBegin(&settings);
+    RecordSortStatus status = {nullptr, 0};
+    for (const std::string& key : keys) ASSERT_TRUE(RecordSortAdd(sort, key.c_str(), key.size() + 1, "", 0, &status));
+    std::vector<const char*> kept;
+    ASSERT_EQ(RecordSortRuns(sort), 0u);
+    ASSERT_TRUE(RecordSortFinish(sort, KeepKey, &kept, &status));
+    std::sort(keys.begin(), keys.end());
+    for (size_t i = 0; i < keys.size(); i++) EXPECT_STREQ(kept[i], keys[i].c_str());
+    RecordSortEnd(sort);
+}
+
 /* The default buffer: an eighth of physical memory, from 64 MiB to 1 GiB. */
 TEST(RecordSort, DefaultBufferIsAnEighthOfMemoryBounded)
 {

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -105,8 +106,14 @@ static int32_t InputOrder(const void*, const void*, void*)
     return 0;
 }
 
-/* The records as the sort hands them out, their keys one after another in `keys`. */
+/*
+** The records as the sort hands them out.  Sorted in memory, their keys
+** stay in the sort's buffer until it ends; from runs in files, each key is
+** copied after the last into `keys`.
+*/
 struct BuiltRecords {
+    RecordSort* sort;
+    bool copy;
     std::string keys; /* reserved in full before the first, so the records' keys stay put */
     std::vector<IndexRecord> records;
 };
@@ -117,13 +124,18 @@ static bool TakeRecord(const char* key, const char* payload, size_t, void* conte
     size_t length = strlen(key);
     uint32_t reference;
     memcpy(&reference, payload, sizeof reference);
-    to->records.push_back(IndexRecord{to->keys.data() + to->keys.size(), (uint32_t)length, reference});
-    to->keys.append(key, length + 1);
+    if (to->copy) {
+        to->records.push_back(IndexRecord{to->keys.data() + to->keys.size(), (uint32_t)length, reference});
+        to->keys.append(key, length + 1);
+    } else {
+        to->records.push_back(IndexRecord{key, (uint32_t)length, reference});
+    }
     return true;
 }
 
 /*
-** Parse TEXT's records into the sort and take them out in order.  It is
+** Parse TEXT's records into the sort and take them out in order; the
+** caller ends built->sort once done with the records.  It is
 ** the engine hwsort sorts with, so both give one order; the collation is
 ** not a strict weak order on every input, which that sort is safe under.
 */
@@ -132,6 +144,7 @@ static bool ReadRecords(const std::string& text, const char* name, bool keepOrde
     RecordSortSettings settings = {keepOrder ? InputOrder : KeyOrder, nullptr, 1, 0, nullptr};
     RecordSort* sort = RecordSortBegin(&settings);
     if (sort == nullptr) return Fail(name, "out of memory"), false;
+    built->sort = sort;
     RecordSortStatus status = {nullptr, 0};
     std::string key;
     size_t line = 0, keyBytes = 0;
@@ -154,12 +167,12 @@ static bool ReadRecords(const std::string& text, const char* name, bool keepOrde
         at = end + 1;
     }
     if (read) {
-        built->keys.reserve(keyBytes);
+        built->copy = RecordSortRuns(sort) > 0;
+        if (built->copy) built->keys.reserve(keyBytes);
         built->records.reserve(line);
         read = RecordSortFinish(sort, TakeRecord, built, &status);
         if (!read) ToolFail(kTool, "temporary directory", status.action, status.error);
     }
-    RecordSortEnd(sort);
     return read;
 }
 
@@ -169,8 +182,10 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
     if (!force && !MayReplace(out)) return kExitFailure;
     std::string text;
     if (!ReadText(textPath, name, &text)) return kExitFailure;
-    BuiltRecords built;
-    if (!ReadRecords(text, name, keepOrder, &built)) return kExitFailure;
+    BuiltRecords built = {nullptr, false, std::string(), std::vector<IndexRecord>()};
+    bool read = ReadRecords(text, name, keepOrder, &built);
+    std::unique_ptr<RecordSort, void (*)(RecordSort*)> ending(built.sort, RecordSortEnd);
+    if (!read) return kExitFailure;
     std::string().swap(text);
     std::vector<const IndexRecord*> items(built.records.size());
     for (size_t n = 0; n < items.size(); n++) items[n] = &built.records[n];
