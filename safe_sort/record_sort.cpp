@@ -261,7 +261,8 @@ struct RecordSort {
     size_t budget;
     char* bytes;          /* the records not yet in a run, in input order */
     size_t size, capacity;
-    std::vector<const void*> items;
+    const void** items;   /* grown by realloc, which moves large blocks without a copy */
+    size_t count, itemCapacity;
     uint64_t base;        /* the input position of items[0] */
     size_t spills;        /* runs written from memory */
     std::vector<RunFile*> files;
@@ -315,10 +316,10 @@ static bool StartRunFile(RecordSort* sort, RecordSortStatus* status)
 */
 static bool Spill(RecordSort* sort, RecordSortStatus* status)
 {
-    size_t count = sort->items.size(), block = 1;
+    size_t count = sort->count, block = 1;
     while (block * 2 <= count && sort->base % (block * 2) == 0) block *= 2;
     if (sort->files.empty() && !StartRunFile(sort, status)) return false;
-    const void** items = sort->items.data();
+    const void** items = sort->items;
     size_t blockBytes = block < count ? (size_t)((const char*)items[block] - sort->bytes) : sort->size;
     std::unique_ptr<const void*[]> scratch(new (std::nothrow) const void*[block]);
     if (scratch == nullptr) return status->action = "out of memory", status->error = 0, false;
@@ -334,8 +335,9 @@ static bool Spill(RecordSort* sort, RecordSortStatus* status)
     sort->spills++;
     memmove(sort->bytes, sort->bytes + blockBytes, sort->size - blockBytes);
     sort->size -= blockBytes;
-    sort->items.erase(sort->items.begin(), sort->items.begin() + (ptrdiff_t)block);
-    for (const void*& item : sort->items) item = (const char*)item - blockBytes;
+    sort->count -= block;
+    memmove(items, items + block, sort->count * sizeof *items);
+    for (size_t i = 0; i < sort->count; i++) items[i] = (const char*)items[i] - blockBytes;
     sort->base += block;
     return true;
 }
@@ -344,22 +346,29 @@ bool RecordSortAdd(RecordSort* sort, const char* key, size_t keySize, const char
                    size_t payloadSize, RecordSortStatus* status)
 {
     size_t size = keySize + 10 + payloadSize;
-    if (!sort->items.empty() && Footprint(sort->size + size, sort->items.size() + 1) > sort->budget &&
+    if (sort->count > 0 && Footprint(sort->size + size, sort->count + 1) > sort->budget &&
         !Spill(sort, status))
         return false;
+    if (sort->count == sort->itemCapacity) {
+        size_t want = sort->itemCapacity < 4096 ? 4096 : sort->itemCapacity * 2;
+        const void** grown = (const void**)realloc(sort->items, want * sizeof *grown);
+        if (grown == nullptr) return status->action = "out of memory", status->error = 0, false;
+        sort->items = grown, sort->itemCapacity = want;
+    }
     if (sort->capacity - sort->size < size) {
         size_t want = sort->capacity < (1u << 16) ? (1u << 16) : sort->capacity;
         while (want - sort->size < size) want *= 2;
         char* grown = (char*)realloc(sort->bytes, want);
         if (grown == nullptr) return status->action = "out of memory", status->error = 0, false;
-        for (const void*& item : sort->items) item = grown + ((const char*)item - sort->bytes);
+        for (size_t i = 0; i < sort->count; i++)
+            sort->items[i] = grown + ((const char*)sort->items[i] - sort->bytes);
         sort->bytes = grown, sort->capacity = want;
     }
     char* at = sort->bytes + sort->size;
     memcpy(at, key, keySize);
     size_t n = PutSize(at + keySize, payloadSize);
     memcpy(at + keySize + n, payload, payloadSize);
-    sort->items.push_back(at);
+    sort->items[sort->count++] = at;
     sort->size += keySize + n + payloadSize;
     return true;
 }
@@ -467,17 +476,17 @@ bool RecordSortFinish(RecordSort* sort, RecordSink sink, void* context, RecordSo
 {
     const RecordSortSettings* s = &sort->settings;
     if (sort->runs.empty()) {
-        size_t count = sort->items.size();
+        size_t count = sort->count;
         /* Not cleared: the sort writes scratch before it reads it. */
         std::unique_ptr<const void*[]> scratch(new (std::nothrow) const void*[count ? count : 1]);
         if (scratch == nullptr) return status->action = "out of memory", status->error = 0, false;
-        SortInMemory(sort->items.data(), count, scratch.get(), sort->bytes, sort->size, s);
+        SortInMemory(sort->items, count, scratch.get(), sort->bytes, sort->size, s);
         for (size_t i = 0; i < count; i++)
             if (!Emit((const char*)sort->items[i], s->keyParts, sink, context))
                 return status->action = "write", status->error = 0, false;
         return true;
     }
-    while (!sort->items.empty())
+    while (sort->count > 0)
         if (!Spill(sort, status)) return false;
     if (!WriterFlush(&sort->writer, status)) return false;
     free(sort->bytes);
@@ -490,6 +499,7 @@ void RecordSortEnd(RecordSort* sort)
     if (sort == nullptr) return;
     for (RunFile* file : sort->files) RunFileClose(file);
     free(sort->bytes);
+    free(sort->items);
     delete sort;
 }
 
