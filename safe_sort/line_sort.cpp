@@ -309,7 +309,7 @@ static int MergeFiles(const LineSortOptions* o, const LineOrder* order, const ch
                 best = &in;
         if (best == nullptr) break;
         const LineRecord& r = best->record;
-        if (!WriteRecord(r.key, o->keys.empty() ? r.payload : r.payload, r.payloadSize, out))
+        if (!WriteRecord(r.key, r.payload, r.payloadSize, out))
             problem->what.clear(), problem->step = "write", problem->error = 0, result = kLineSortTrouble;
         else if (!Advance(best, o, problem))
             result = kLineSortTrouble;

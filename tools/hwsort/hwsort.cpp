@@ -6,15 +6,10 @@
 ** sorts with too; this file reads the command line and writes the result.
 */
 #include <errno.h>
-#include <fcntl.h>
-#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "collation/compare_headwords.h"
 #include "common/arguments.h"
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
