@@ -1,29 +1,20 @@
 /*
 ** hwsort: sort lines in headword order, for people who prepare dictionary
 ** data.  The order is exactly the index's: CompareHeadwords decides, and
-** lines that compare equal keep their input order.  The sort is the
-** comparator-safe merge of safe_sort/, because the collation is not a strict
-** weak ordering on every input (some keys of punctuation compare
-** cyclically) and a library sort is undefined under such a comparator.
-**
-** All input is read into one buffer, each separator is made the key's
-** terminator in place, and an array of pointers is sorted: two pointers of
-** memory per line besides the text itself.
+** lines that compare equal keep their input order.  The sorting, merging
+** and checking are the line sort of safe_sort/, the engine idxtool build
+** sorts with too; this file reads the command line and writes the result.
 */
 #include <errno.h>
-#include <fcntl.h>
-#include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "collation/compare_headwords.h"
 #include "common/arguments.h"
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
-#include "safe_sort/safe_sort.h"
+#include "safe_sort/line_sort.h"
+#include "safe_sort/run_file.h"
 
 enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
 
@@ -46,6 +37,13 @@ static const ToolOption kOptions[] = {
      "  -k N[,M]     compare fields N to M (to the end of the line without M),\n"
      "               counted from 1, instead of the whole line; -t '\\t' -k 1,1\n"
      "               sorts idxtool build's text by its key\n"},
+    {'m', "merge", false, "  -m, --merge  merge FILEs that are each in order already, a line of each at a time\n"},
+    {'S', "buffer-size", true,
+     "  -S SIZE      sort in at most SIZE of memory (K, M, G; N% of memory); the\n"
+     "               default is an eighth of memory, from 64M to 1G\n"},
+    {'T', "temporary-directory", true,
+     "  -T DIR       put the sorted runs of input beyond the buffer in DIR, not in\n"
+     "               $TMPDIR or /tmp; they are gone when hwsort ends\n"},
     {0, "help", false, "  --help       show this text\n"},
     {0, "version", false, "  --version    show the version\n"},
     {0, nullptr, false, nullptr},
@@ -66,321 +64,11 @@ static const char kNotes[] =
     "Exit status: 0 success, 1 input out of order (-c), 2 trouble or wrong\n"
     "usage (a wrong command line touches nothing).\n";
 
-struct Options {
-    const char* output;  /* -o, or null for standard output */
-    bool check, unique, reverse;
-    char separator;
-    bool fields;         /* -k: compare fields first .. last, not the line */
-    int fieldSeparator;  /* -t's byte, or -1: blanks */
-    unsigned long first, last; /* last 0: to the end of the line */
-};
-
-/* Everything read, and the lines found in it. */
-struct Input {
-    char* bytes;
-    size_t size, capacity;
-    const void** lines;  /* start of each line, its separator made a NUL */
-    size_t count;
-    const void** starts; /* input order, kept only when a line holds a NUL */
-    const void** keys;   /* with -k: each line's key, NUL-terminated, beside lines */
-    char* keyBytes;
-};
-
 /* "hwsort: WHAT: STEP: REASON" (no reason when error is 0); exit status 2. */
 static int Trouble(const char* what, const char* step, int error = 0)
 {
     ToolFail("hwsort", what, step, error);
     return kExitTrouble;
-}
-
-static int32_t Forward(const void* a, const void* b, void*)
-{
-    return CompareHeadwords((const char*)a, (const char*)b);
-}
-
-/* The sign only is flipped: the magnitude could be any int32_t. */
-static int32_t Backward(const void* a, const void* b, void*)
-{
-    int32_t c = CompareHeadwords((const char*)a, (const char*)b);
-    return (c < 0) - (c > 0);
-}
-
-static bool Reserve(Input* in, size_t more)
-{
-    if (in->capacity - in->size >= more) return true;
-    size_t want = in->capacity < (1u << 20) ? (1u << 20) : in->capacity;
-    while (want - in->size < more) {
-        if (want > SIZE_MAX / 2) return false;
-        want *= 2;
-    }
-    char* grown = (char*)realloc(in->bytes, want);
-    if (grown == nullptr) return false;
-    in->bytes = grown, in->capacity = want;
-    return true;
-}
-
-/*
-** Append all of fd to the buffer, and a separator when its last line has
-** none, so that no line runs on into the next file's first.
-*/
-static int ReadAll(Input* in, int fd, const char* name, char separator)
-{
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-        !Reserve(in, (size_t)st.st_size + 1))
-        return Trouble(name, "out of memory");
-    size_t first = in->size;
-    for (;;) {
-        if (!Reserve(in, 1 << 16)) return Trouble(name, "out of memory");
-        ssize_t got = read(fd, in->bytes + in->size, in->capacity - in->size);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return Trouble(name, "read", errno);
-        }
-        in->size += (size_t)got;
-    }
-    if (in->size > first && in->bytes[in->size - 1] != separator) {
-        if (!Reserve(in, 1)) return Trouble(name, "out of memory");
-        in->bytes[in->size++] = separator;
-    }
-    return kExitOk;
-}
-
-static int ReadFile(Input* in, const char* name, char separator)
-{
-    if (strcmp(name, "-") == 0) return ReadAll(in, 0, "-", separator);
-    int fd = open(name, O_RDONLY);
-    if (fd < 0) return Trouble(name, "open", errno);
-    int status = ReadAll(in, fd, name, separator);
-    close(fd);
-    return status;
-}
-
-/*
-** Make every separator a terminator and note where each line starts.  When
-** newline-separated text holds a NUL, the terminators no longer tell where a
-** line ends, so the starts are kept in input order to find it again.
-*/
-static int SplitLines(Input* in, char separator)
-{
-    size_t count = 0;
-    for (const char* p = in->bytes; (p = (const char*)memchr(p, separator, in->bytes + in->size - p)); p++)
-        count++;
-    bool inner = separator != 0 && memchr(in->bytes, 0, in->size) != nullptr;
-    in->lines = (const void**)malloc((count ? count : 1) * sizeof *in->lines);
-    if (in->lines == nullptr) return Trouble("input", "out of memory");
-    char* start = in->bytes;
-    for (size_t i = 0; i < count; i++) {
-        char* end = (char*)memchr(start, separator, in->bytes + in->size - start);
-        *end = 0;
-        in->lines[i] = start;
-        start = end + 1;
-    }
-    in->count = count;
-    if (inner) {
-        in->starts = (const void**)malloc((count ? count : 1) * sizeof *in->starts);
-        if (in->starts == nullptr) return Trouble("input", "out of memory");
-        memcpy(in->starts, in->lines, count * sizeof *in->starts);
-    }
-    return kExitOk;
-}
-
-/* The length of the line at p, its terminator not counted. */
-static size_t LineLength(const Input* in, const char* p)
-{
-    if (in->starts == nullptr) return strlen(p);
-    size_t lo = 0, hi = in->count; /* the first start after p */
-    while (lo < hi) {
-        size_t mid = lo + (hi - lo) / 2;
-        if ((const char*)in->starts[mid] <= p)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    const char* next = lo < in->count ? (const char*)in->starts[lo] : in->bytes + in->size;
-    return (size_t)(next - p) - 1;
-}
-
-static bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-/*
-** The end of the field that starts at p: the next separator with -t, else
-** the end of the blanks and then of the other bytes that follow them.
-*/
-static const char* FieldEnd(const char* p, const Options* opt)
-{
-    if (opt->fieldSeparator >= 0) {
-        while (*p != 0 && *p != (char)opt->fieldSeparator) p++;
-        return p;
-    }
-    while (IsBlank(*p)) p++;
-    while (*p != 0 && !IsBlank(*p)) p++;
-    return p;
-}
-
-/*
-** -k N,M: fields N to M of the line, as sort(1) takes them: with -t, the
-** bytes between separators; without, each field with its leading blanks.
-** A line with fewer fields has a shorter key, or an empty one.
-*/
-static const char* FieldKey(const char* line, const Options* opt, size_t* length)
-{
-    const char* p = line;
-    for (unsigned long n = 1; n < opt->first && *p != 0; n++) {
-        p = FieldEnd(p, opt);
-        if (*p != 0 && opt->fieldSeparator >= 0) p++;
-    }
-    const char* end = p;
-    for (unsigned long n = opt->first; (opt->last == 0 || n <= opt->last) && *end != 0; n++) {
-        if (n > opt->first && opt->fieldSeparator >= 0) end++;
-        end = FieldEnd(end, opt);
-    }
-    *length = (size_t)(end - p);
-    return p;
-}
-
-/* Copy each line's key, NUL-terminated, into a buffer of its own. */
-static int MakeKeys(Input* in, const Options* opt)
-{
-    in->keyBytes = (char*)malloc(in->size + 1);
-    in->keys = (const void**)malloc((in->count ? in->count : 1) * sizeof *in->keys);
-    if (in->keyBytes == nullptr || in->keys == nullptr) return Trouble("input", "out of memory");
-    char* at = in->keyBytes;
-    for (size_t i = 0; i < in->count; i++) {
-        size_t length;
-        const char* key = FieldKey((const char*)in->lines[i], opt, &length);
-        memcpy(at, key, length);
-        at[length] = 0;
-        in->keys[i] = at;
-        at += length + 1;
-    }
-    return kExitOk;
-}
-
-/* What the order compares for line i: its key with -k, else the line. */
-static const void* KeyAt(const Input* in, size_t i)
-{
-    return in->keys != nullptr ? in->keys[i] : in->lines[i];
-}
-
-/* The sort of -k: slots of the key array, so that each line goes with its key. */
-struct SlotOrder {
-    SafeSortCompare order;
-};
-
-static int32_t CompareSlots(const void* a, const void* b, void* context)
-{
-    return ((const SlotOrder*)context)->order(*(const void* const*)a, *(const void* const*)b, nullptr);
-}
-
-static int SortByKeys(Input* in, const void** scratch, SafeSortCompare order)
-{
-    const void** slots = (const void**)malloc((in->count ? in->count : 1) * sizeof *slots);
-    const void** lines = (const void**)malloc((in->count ? in->count : 1) * sizeof *lines);
-    if (slots == nullptr || lines == nullptr) {
-        free(slots), free(lines);
-        return Trouble("input", "out of memory");
-    }
-    for (size_t i = 0; i < in->count; i++) slots[i] = &in->keys[i];
-    SlotOrder context = {order};
-    SafeStableSort(slots, in->count, scratch, CompareSlots, &context);
-    for (size_t i = 0; i < in->count; i++) {
-        size_t from = (size_t)((const void* const*)slots[i] - in->keys);
-        lines[i] = in->lines[from];
-        scratch[i] = in->keys[from];
-    }
-    memcpy(in->lines, lines, in->count * sizeof *lines);
-    memcpy(in->keys, scratch, in->count * sizeof *scratch);
-    free(slots), free(lines);
-    return kExitOk;
-}
-
-/*
-** Sorting a million lines is mostly waiting for memory: the merges read
-** keys scattered over the whole input.  So the lines are sorted in stages,
-** and after each stage the text of the lines is copied, in the order just
-** found, to the same place in a second buffer: what the next merge reads
-** then lies in a few sequential streams.  Every stage sorts with the same
-** comparator-safe merge, and the last stage, a sort of all the lines,
-** alone decides the result; the stages before it only make it cheap.
-*/
-struct SortJob {
-    const void** lines;
-    size_t count;
-    const void** scratch;
-    SafeSortCompare order;
-    char* buffers[2]; /* the text, and room for a copy of it */
-};
-
-/*
-** Copy the text of lines[0 .. count) in their present order into the other
-** buffer, starting at `offset`, where the first of them lay before the
-** sort (the lines of a range lie together, the first one lowest).
-*/
-static void CopyInOrder(const void** lines, size_t count, size_t offset, char* to)
-{
-    char* end = to + offset;
-    for (size_t i = 0; i < count; i++) {
-        size_t size = strlen((const char*)lines[i]) + 1;
-        memcpy(end, lines[i], size);
-        lines[i] = end;
-        end += size;
-    }
-}
-
-/* Blocks of this many lines (a power of two) fit a core's cache. */
-static const size_t kBlockLines = 1 << 15;
-
-/* Sort each block and copy it out, then sort the range and copy it back. */
-static void* SortRange(void* arg)
-{
-    const SortJob* job = (const SortJob*)arg;
-    size_t offset = (size_t)((const char*)job->lines[0] - job->buffers[0]);
-    for (size_t lo = 0; lo < job->count; lo += kBlockLines) {
-        size_t n = job->count - lo < kBlockLines ? job->count - lo : kBlockLines;
-        size_t blockOffset = (size_t)((const char*)job->lines[lo] - job->buffers[0]);
-        SafeStableSort(job->lines + lo, n, job->scratch + lo, job->order, nullptr);
-        CopyInOrder(job->lines + lo, n, blockOffset, job->buffers[1]);
-    }
-    SafeStableSort(job->lines, job->count, job->scratch, job->order, nullptr);
-    CopyInOrder(job->lines, job->count, offset, job->buffers[0]);
-    return nullptr;
-}
-
-/*
-** Sort the lines.  Large inputs are sorted in stages: the two parts that
-** the final merge joins, each on a thread of its own when there is a
-** second core, split where the bottom-up sort splits, so that the last
-** call finds every run below its top merge in order.  Text with a NUL
-** inside a line is sorted in one stage, for its line ends are found by
-** position.
-*/
-static void SortLines(Input* in, const void** scratch, SafeSortCompare order)
-{
-    const void** lines = in->lines;
-    size_t count = in->count;
-    char* spare = nullptr;
-    if (count >= 2 * kBlockLines && in->starts == nullptr) spare = (char*)malloc(in->size);
-    if (spare != nullptr) {
-        size_t split = 1;
-        while (split < count - split) split *= 2;
-        SortJob left = {lines, split, scratch, order, {in->bytes, spare}};
-        SortJob right = {lines + split, count - split, scratch + split, order, {in->bytes, spare}};
-        pthread_t thread;
-        bool threaded = sysconf(_SC_NPROCESSORS_ONLN) > 1 &&
-                        pthread_create(&thread, nullptr, SortRange, &right) == 0;
-        SortRange(&left);
-        if (threaded)
-            pthread_join(thread, nullptr);
-        else
-            SortRange(&right);
-        free(spare);
-    }
-    SafeStableSort(lines, count, scratch, order, nullptr);
 }
 
 /*
@@ -427,16 +115,35 @@ static void WriteLine(Output* out, const char* line, size_t length, char separat
     out->buffer[out->used++] = separator;
 }
 
-static void WriteLines(const Input* in, const Options* opt, SafeSortCompare order, Output* out)
+/* The sort's sink: each line with its end, into the output buffer. */
+struct LineWrite {
+    Output* out;
+    char lineEnd;
+};
+
+static bool WriteOne(const char* line, size_t length, void* context)
 {
-    const void* kept = nullptr;
-    for (size_t i = 0; i < in->count; i++) {
-        const char* line = (const char*)in->lines[i];
-        if (opt->unique && kept != nullptr && order(kept, KeyAt(in, i), nullptr) == 0) continue;
-        WriteLine(out, line, LineLength(in, line), opt->separator);
-        kept = KeyAt(in, i);
+    const LineWrite* w = (const LineWrite*)context;
+    WriteLine(w->out, line, length, w->lineEnd);
+    return !w->out->failed;
+}
+
+/* Sort, merge or check the files, writing to `out`; Flush is the caller's. */
+static int SortTo(const LineSortOptions* opt, const char* const* files, int fileCount, Output* out)
+{
+    LineWrite write = {out, opt->lineEnd};
+    LineSortProblem problem = {std::string(), nullptr, 0, 0, std::string()};
+    int status = LineSortFiles(opt, files, (size_t)fileCount, WriteOne, &write, &problem);
+    if (status == kLineSortDisorder) {
+        if (!opt->quietCheck) {
+            fprintf(stderr, "hwsort: %s:%llu: disorder: ", problem.what.c_str(), (unsigned long long)problem.line);
+            fwrite(problem.text.data(), 1, problem.text.size(), stderr);
+            fputc('\n', stderr);
+        }
+        return kExitDisorder;
     }
-    Flush(out);
+    if (status == kLineSortOk || problem.what.empty()) return kExitOk; /* a failed write: the caller's */
+    return Trouble(problem.what.c_str(), problem.step, problem.error);
 }
 
 /* "FILE: the step: the system's reason", for a failure of -o. */
@@ -453,36 +160,21 @@ static int OutputTrouble(const char* output, const FileStatus* status)
 ** existing FILE's permissions are kept; a symbolic link stays a link and
 ** the file it names is replaced.
 */
-static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare order, Output* out,
+static int WriteToFile(const LineSortOptions* opt, const char* const* files, int fileCount, Output* out,
                        const FileJob* job)
 {
     FileTemp temp;
     FileStatus status = {nullptr, nullptr, 0};
     if (!FileTempCreate(job, &temp, &status)) return OutputTrouble(opt->output, &status);
     out->temp = &temp;
-    WriteLines(in, opt, order, out);
+    int result = SortTo(opt, files, fileCount, out);
+    if (result == kExitOk) Flush(out);
     out->temp = nullptr;
-    if (out->failed) {
+    if (result != kExitOk || out->failed) {
         FileTempDiscard(&temp);
-        return OutputTrouble(opt->output, &out->status);
+        return result != kExitOk ? result : OutputTrouble(opt->output, &out->status);
     }
     if (!FileTempCommit(&temp, &status)) return OutputTrouble(opt->output, &status);
-    return kExitOk;
-}
-
-/* -c: the first line that sorts before the one above it, or equal with -u. */
-static int Check(const Input* in, const Options* opt, SafeSortCompare order, const char* name)
-{
-    for (size_t i = 1; i < in->count; i++) {
-        int32_t c = order(KeyAt(in, i - 1), KeyAt(in, i), nullptr);
-        if (c > 0 || (opt->unique && c == 0)) {
-            const char* line = (const char*)in->lines[i];
-            fprintf(stderr, "hwsort: %s:%zu: disorder: ", name, i + 1);
-            fwrite(line, 1, LineLength(in, line), stderr);
-            fputc('\n', stderr);
-            return kExitDisorder;
-        }
-    }
     return kExitOk;
 }
 
@@ -495,25 +187,52 @@ static bool ParseSeparator(const char* text, int* separator)
 }
 
 /* -k N[,M]: fields counted from 1, M not before N. */
-static bool ParseKey(const char* text, Options* opt)
+static bool ParseKey(const char* text, LineSortKey* key)
 {
     char* end;
     if (*text < '1' || *text > '9') return false;
-    opt->first = strtoul(text, &end, 10);
-    opt->last = 0;
+    key->first = strtoul(text, &end, 10);
+    key->last = 0;
     if (*end == ',') {
         if (end[1] < '1' || end[1] > '9') return false;
-        opt->last = strtoul(end + 1, &end, 10);
-        if (opt->last < opt->first) return false;
+        key->last = strtoul(end + 1, &end, 10);
+        if (key->last < key->first) return false;
     }
     return *end == 0;
+}
+
+/*
+** -S SIZE: bytes with a suffix b, K, M, G or T (powers of 1024; K without
+** one, as sort(1) reads it), or a percentage of physical memory with %.
+*/
+static bool ParseSize(const char* text, size_t* bytes)
+{
+    char* end;
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    unsigned long long n = strtoull(text, &end, 10);
+    if (errno != 0 || (end[0] != 0 && end[1] != 0)) return false;
+    const char* units = "bKMGT";
+    const char* unit = *end == 0 ? units + 1 : *end == '%' ? nullptr : strchr(units, *end);
+    if (unit == nullptr && *end != '%') return false;
+    if (*end == '%') {
+        if (n == 0 || n > 100) return false;
+        n = (unsigned long long)(PhysicalMemory() / 100 * n);
+    } else {
+        for (const char* u = units; u < unit; u++) {
+            if (n > ~0ull / 1024) return false;
+            n *= 1024;
+        }
+    }
+    if (n < 4096 || n > SIZE_MAX) return false;
+    return *bytes = (size_t)n, true;
 }
 
 /*
 ** Read the command line into *opt and the file names.  Returns kExitOk, or
 ** the exit status after printing the help, the version or a slip.
 */
-static int ParseArguments(int argc, char** argv, Options* opt, ToolArguments* args)
+static int ParseArguments(int argc, char** argv, LineSortOptions* opt, ToolArguments* args)
 {
     std::string problem;
     if (!ToolParse(&kCommand, argc - 1, argv + 1, args, &problem))
@@ -532,44 +251,37 @@ static int ParseArguments(int argc, char** argv, Options* opt, ToolArguments* ar
     opt->check = value("c") != nullptr;
     opt->unique = value("u") != nullptr;
     opt->reverse = value("r") != nullptr;
-    if (value("z") != nullptr) opt->separator = 0;
+    opt->merge = value("m") != nullptr;
+    opt->tempDir = value("T");
+    if (value("z") != nullptr) opt->lineEnd = 0;
     if (value("t") != nullptr && !ParseSeparator(value("t"), &opt->fieldSeparator))
         return ToolUsage("hwsort", nullptr, "-t takes one byte (or '\\t')"), kExitTrouble;
-    if (value("k") != nullptr && !ParseKey(value("k"), opt))
+    LineSortKey key;
+    if (value("k") != nullptr && !ParseKey(value("k"), &key))
         return ToolUsage("hwsort", nullptr, "-k takes N or N,M: fields counted from 1, M not before N"),
                kExitTrouble;
-    opt->fields = value("k") != nullptr;
+    if (value("k") != nullptr) opt->keys.push_back(key);
+    if (value("S") != nullptr && !ParseSize(value("S"), &opt->bufferBytes))
+        return ToolUsage("hwsort", nullptr, "-S takes a size of at least 4K: N with b, K, M, G or T, or N%"),
+               kExitTrouble;
+    if (opt->tempDir != nullptr && *opt->tempDir == 0)
+        return ToolUsage("hwsort", nullptr, "-T takes a directory"), kExitTrouble;
+    if (opt->check && opt->merge)
+        return ToolUsage("hwsort", nullptr, "-c and -m do not go together"), kExitTrouble;
     if (opt->check && args->operands.size() > 1)
         return ToolUsage("hwsort", nullptr, "-c takes one file at most"), kExitTrouble;
     return kExitOk;
 }
 
-/* Read, sort and write (or check); `job` holds -o's FILE. */
-static int Sort(const Options* opt, const char* const* files, int fileCount, const FileJob* job)
+/* Sort, merge or check, and write; `job` holds -o's FILE. */
+static int Sort(const LineSortOptions* opt, const char* const* files, int fileCount, const FileJob* job)
 {
-    static Input in;
-    int status = kExitOk;
-    for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt->separator);
-    if (status == kExitOk) status = SplitLines(&in, opt->separator);
-    if (status == kExitOk && opt->fields) status = MakeKeys(&in, opt);
-    if (status != kExitOk) return status;
-
-    SafeSortCompare order = opt->reverse ? Backward : Forward;
-    if (opt->check) return Check(&in, opt, order, files[0]);
-
-    const void** scratch = (const void**)malloc((in.count ? in.count : 1) * sizeof *scratch);
-    if (scratch == nullptr) return Trouble("input", "out of memory");
-    if (opt->fields)
-        status = SortByKeys(&in, scratch, order);
-    else
-        SortLines(&in, scratch, order);
-    free(scratch);
-    if (status != kExitOk) return status;
-
     static Output out;
-    if (job != nullptr) return WriteToFile(&in, opt, order, &out, job);
+    if (job != nullptr) return WriteToFile(opt, files, fileCount, &out, job);
     out.file = stdout;
-    WriteLines(&in, opt, order, &out);
+    int status = SortTo(opt, files, fileCount, &out);
+    if (status != kExitOk) return status;
+    Flush(&out);
     if (fflush(stdout) != 0) Fail(&out);
     if (out.failed) return Trouble("standard output", "write", out.error);
     return kExitOk;
@@ -578,7 +290,8 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
 int main(int argc, char** argv)
 {
     FileJobsCleanUpOnSignals();
-    Options opt = {nullptr, false, false, false, '\n', false, -1, 0, 0};
+    static LineSortOptions opt;
+    opt.lineEnd = '\n', opt.fieldSeparator = -1;
     static ToolArguments args; /* static: its names reachable until exit */
     int status = ParseArguments(argc, argv, &opt, &args);
     if (status != kExitOk || args.help || ToolOptionValue(&kCommand, &args, "version") != nullptr)
