@@ -44,8 +44,15 @@ fresh through_a_link;     mv out real; ln -s real out;            run "$hwsort" 
 fresh link_to_nowhere;    rm out; ln -s gone out;                 run "$hwsort" -o out in;              check 2 "out: is a link that leads nowhere" none x
 [ ! -e gone ] || fail "the link's destination was created"
 fresh directory;          rm out; mkdir out;                      run "$hwsort" -o out in;              check 2 "out: is a directory, not a file" none x
-fresh fifo;               rm out; mkfifo out;                     run timeout 60 "$hwsort" -o out in;   check 2 "out: is a FIFO, not a file" none x
+# A pipe, a device or standard output is written to directly, as sort does.
+fresh fifo;               rm out; mkfifo out; cat out >got &      run timeout 60 "$hwsort" -o out in;   check 0 ""                        sorted got
 [ -p out ] || fail "the FIFO was replaced"
+fresh dev_stdout;         "$hwsort" -o /dev/stdout in 2>err | cat >got; got=$?;                    check 0 ""                        sorted got
+fresh dev_stdout_file;    "$hwsort" -o /dev/stdout in 2>err >got; got=$?;                           check 0 ""                        sorted got
+fresh dev_null;                                                   run "$hwsort" -o /dev/null in;        check 0 ""                        unchanged out
+[ -c /dev/null ] || fail "/dev/null was replaced"
+# -o with no input named would wait on the terminal: refused, FILE untouched.
+fresh terminal;           script -qec "'$hwsort' -o out 2>err" /dev/null >/dev/null; got=$?;      check 2 "-o without a FILE to read would read the terminal" unchanged out
 fresh mode_kept;          chmod 640 out;                          run "$hwsort" -o out in;              check 0 ""                        sorted out
 [ "$(stat -c %a out)" = 640 ] || fail "mode $(stat -c %a out)"
 

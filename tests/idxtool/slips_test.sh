@@ -53,6 +53,8 @@ rows() {
   slip 2 "OUT 'a.idx' is TEXT 'a.idx'"               idxtool build --force a.idx a.idx
   slip 1 "my.tsv exists and is not an index; --force replaces it" idxtool build my.tsv empty.txt
   slip 1 "link.tsv exists and is not an index"       idxtool build link.tsv empty.txt
+  slip 1 "a.idx exists and is an index of 2 records; --force replaces it, merge adds to it" idxtool build a.idx my.tsv
+  slip 2 "build: an empty operand names no file"     idxtool build '' my.tsv
   slip 2 "unknown option '-o'"                       idxtool build -o a.idx my.tsv
   slip 1 "idxtool: missing.tsv: open: "              idxtool build new.idx missing.tsv
   slip 2 "build: '-' is standard input, which only build's TEXT reads" idxtool build - my.tsv
@@ -92,6 +94,12 @@ rows() {
   slip 2 "-c takes one file at most"                 hwsort -c my.tsv a.idx
   slip 0 "Usage: hwsort"                             hwsort -o my.tsv --help my.tsv
   slip 2 "missing.tsv"                               hwsort -o my.tsv my.tsv missing.tsv
+  # An index is never written over nor sorted as text.
+  slip 2 "a.idx: is an index; hwsort writes text over no index" hwsort -t '\t' -k 1,1 -o a.idx my.tsv
+  slip 2 "a.idx: is an index; hwsort writes text over no index" hwsort -o a.idx a.idx
+  slip 2 "a.idx: is an index, not text; 'idxtool dump a.idx' prints its records" hwsort a.idx
+  slip 2 "a.idx: is an index, not text"              hwsort -o my.tsv my.tsv a.idx
+  slip 2 "-c only checks and writes nothing: no -o with it" hwsort -c -o my.tsv my.tsv
 }
 
 # The Wine case: idxtool.exe, output to files, never pipes (see wine_env.sh).

@@ -23,6 +23,7 @@
 #include "common/arguments.h"
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
+#include "orlixdb/index_format.h"
 #include "safe_sort/safe_sort.h"
 
 enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
@@ -120,6 +121,15 @@ static bool Reserve(Input* in, size_t more)
 }
 
 /*
+** An index file is binary: sorted as lines it would come out as garbage,
+** and written over it is lost.  Both are refused, the way to its text named.
+*/
+static bool StartsAsIndex(const char* bytes, size_t size)
+{
+    return size >= sizeof kIndexMagic && memcmp(bytes, kIndexMagic, sizeof kIndexMagic) == 0;
+}
+
+/*
 ** Append all of fd to the buffer, and a separator when its last line has
 ** none, so that no line runs on into the next file's first.
 */
@@ -140,6 +150,9 @@ static int ReadAll(Input* in, int fd, const char* name, char separator)
         }
         in->size += (size_t)got;
     }
+    if (StartsAsIndex(in->bytes + first, in->size - first))
+        return Trouble(name, ("is an index, not text; 'idxtool dump " + std::string(name) +
+                              "' prints its records").c_str());
     if (in->size > first && in->bytes[in->size - 1] != separator) {
         if (!Reserve(in, 1)) return Trouble(name, "out of memory");
         in->bytes[in->size++] = separator;
@@ -541,11 +554,20 @@ static int ParseArguments(int argc, char** argv, Options* opt, ToolArguments* ar
     opt->fields = value("k") != nullptr;
     if (opt->check && args->operands.size() > 1)
         return ToolUsage("hwsort", nullptr, "-c takes one file at most"), kExitTrouble;
+    if (opt->check && opt->output != nullptr)
+        return ToolUsage("hwsort", nullptr, "-c only checks and writes nothing: no -o with it"),
+               kExitTrouble;
+    if (opt->output != nullptr && args->operands.empty() && isatty(0))
+        return ToolUsage("hwsort", nullptr,
+                         "-o without a FILE to read would read the terminal; name the input "
+                         "('-' reads standard input)"),
+               kExitTrouble;
     return kExitOk;
 }
 
 /* Read, sort and write (or check); `job` holds -o's FILE. */
-static int Sort(const Options* opt, const char* const* files, int fileCount, const FileJob* job)
+static int Sort(const Options* opt, const char* const* files, int fileCount, const FileJob* job,
+                FILE* to, const char* toName)
 {
     static Input in;
     int status = kExitOk;
@@ -568,11 +590,49 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
 
     static Output out;
     if (job != nullptr) return WriteToFile(&in, opt, order, &out, job);
-    out.file = stdout;
+    out.file = to;
     WriteLines(&in, opt, order, &out);
-    if (fflush(stdout) != 0) Fail(&out);
-    if (out.failed) return Trouble("standard output", "write", out.error);
+    if (fflush(to) != 0) Fail(&out);
+    if (out.failed) return Trouble(toName, "write", out.error);
     return kExitOk;
+}
+
+/* -o FILE that holds an index: exit status 2 with the reason, else 0. */
+static int RefuseIndexOutput(const char* output)
+{
+    char head[sizeof kIndexMagic];
+    int fd = open(output, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return kExitOk;
+    struct stat st;
+    bool index = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                 read(fd, head, sizeof head) == (ssize_t)sizeof head && StartsAsIndex(head, sizeof head);
+    close(fd);
+    if (!index) return kExitOk;
+    return Trouble(output, "is an index; hwsort writes text over no index (idxtool build makes one)");
+}
+
+/*
+** -o naming standard output (/dev/stdout), a terminal, a pipe or a device
+** is written to directly, as sort does: there is no file to replace, and a
+** temporary or a lock beside it cannot be made or means nothing.  *same
+** tells standard output itself, which may be a regular file.
+*/
+static bool IsStream(const char* output, bool* same)
+{
+    struct stat named, out;
+    if (stat(output, &named) != 0) return false;
+    *same = fstat(1, &out) == 0 && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+    return *same || S_ISCHR(named.st_mode) || S_ISFIFO(named.st_mode) || S_ISSOCK(named.st_mode);
+}
+
+static int SortToStream(const Options* opt, const char* const* names, int fileCount, bool same)
+{
+    if (same) return Sort(opt, names, fileCount, nullptr, stdout, opt->output);
+    FILE* to = fopen(opt->output, "wb");
+    if (to == nullptr) return Trouble(opt->output, "open", errno);
+    int status = Sort(opt, names, fileCount, nullptr, to, opt->output);
+    if (fclose(to) != 0 && status == kExitOk) status = Trouble(opt->output, "write", errno);
+    return status;
 }
 
 int main(int argc, char** argv)
@@ -589,17 +649,23 @@ int main(int argc, char** argv)
     const char* const* names = files.data();
     int fileCount = (int)files.size();
 
+    if (opt.output == nullptr || opt.check)
+        return Sort(&opt, names, fileCount, nullptr, stdout, "standard output");
+    status = RefuseIndexOutput(opt.output);
+    if (status != kExitOk) return status;
+    bool same = false;
+    if (IsStream(opt.output, &same)) return SortToStream(&opt, names, fileCount, same);
+
     /*
     ** -o holds FILE's job lock from before the inputs are read until it is
     ** replaced, so runs that write FILE from FILE itself queue, and neither
     ** loses what the other wrote.
     */
-    if (opt.output == nullptr || opt.check) return Sort(&opt, names, fileCount, nullptr);
     static FileJob job;
     FileStatus begun = {nullptr, nullptr, 0};
     if (FileJobBegin(opt.output, kFileLockWaitMs, &job, &begun) != kFileJobStarted)
         return OutputTrouble(opt.output, &begun);
-    status = Sort(&opt, names, fileCount, &job);
+    status = Sort(&opt, names, fileCount, &job, nullptr, opt.output);
     FileJobEnd(&job);
     return status;
 }

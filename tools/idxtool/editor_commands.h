@@ -31,22 +31,17 @@ int ExplainCommand(const char* first, const char* second);
 
 /*
 ** Whether an index key is a record of the headword `key`: with A-Z folded
-** to a-z and everything from the first "@" cut off, the two compare 0.
+** to a-z, everything from the first "@" cut off and the whitespace at the
+** ends of what is left dropped, the two compare 0.
 */
 bool SameHeadword(const char* indexKey, const std::string& key);
 
-/*
-** The positions of the records of `key` in the sorted records, in index
-** order: a binary search for the band of keys that differ from `key` at
-** most in case, suffix and leading punctuation, then a scan of that band.
-** *probes counts the comparisons made.
-*/
-std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key,
-                                 size_t* probes);
+/* The positions of the records of the headword of `key`, in index order. */
+std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key);
 
 /*
-** idxtool find FILE KEY: 0 when records were found, 1 when none or when
-** FILE is out of headword order, 2 on trouble.
+** idxtool find FILE KEY: 0 when records were found, 1 when none, when
+** FILE is out of headword order or cannot be loaded.
 */
 int FindCommand(const char* path, const char* key);
 
@@ -96,13 +91,18 @@ struct MergePlan {
 bool PlanMerge(const char* target, int count, char** sources, MergePlan* plan,
                std::string* problem, std::string* failed);
 
-/* idxtool merge --dry-run TARGET SOURCE...: 0, or 1 when an input is unusable. */
-int MergeDryRunCommand(const char* target, int count, char** sources);
+/*
+** idxtool merge --dry-run TARGET SOURCE...: 0, or 1 when an input is
+** unusable or, unless missingOk, a source is missing.
+*/
+int MergeDryRunCommand(const char* target, int count, char** sources, bool missingOk);
 
 /*
 ** idxtool merge TARGET SOURCE...: the library's index job.  0, or 1 when
-** the job failed.  quiet drops the success line; problems go to stderr.
+** the job failed or, unless missingOk, a source was missing (the others
+** are merged all the same).  quiet drops the success line; problems go to
+** stderr.
 */
-int MergeCommand(const char* target, int count, char** sources, bool quiet);
+int MergeCommand(const char* target, int count, char** sources, bool quiet, bool missingOk);
 
 #endif

@@ -66,26 +66,54 @@ static bool ReadText(const char* path, const char* name, std::string* text)
 }
 
 /*
-** Whether build may put an index in place of `out`: it does not exist, is
-** empty, or begins with the index header.  Anything else (the user's text,
-** say, named first by mistake) is kept unless --force.
+** What build would replace: nothing (no file, or an empty one), an index
+** of some records, or a file that is not an index.  An index is replaced
+** only with --force, for `build dictionary.idx words.txt` typed in place
+** of `merge` would otherwise throw the dictionary away without a word.
+** False, with the message printed, when OUT cannot be looked at.
 */
-static bool MayReplace(const char* out)
+struct Replaced {
+    enum { kNothing, kIndex, kDamagedIndex, kOther } kind;
+    size_t records; /* of an intact index */
+};
+
+static bool LookAtOut(const char* out, Replaced* replaced)
 {
     uint8_t* data = nullptr;
     size_t size = 0;
     FileStatus status = {nullptr, nullptr, 0};
     enum FileRead read = FileReadWhole(out, kIndexMaxFile, &data, &size, &status);
-    bool index = read == kFileReadOk &&
-                 (size == 0 || (size >= sizeof kIndexMagic &&
-                                memcmp(data, kIndexMagic, sizeof kIndexMagic) == 0));
+    IndexScan scan;
+    *replaced = Replaced{Replaced::kNothing, 0};
+    if (read == kFileTooLarge || (read == kFileReadOk && size > 0)) replaced->kind = Replaced::kOther;
+    if (replaced->kind != Replaced::kNothing && read == kFileReadOk && size >= sizeof kIndexMagic &&
+        memcmp(data, kIndexMagic, sizeof kIndexMagic) == 0) {
+        bool intact = IndexCheck(data, size, &scan) == kIndexFine;
+        replaced->kind = intact ? Replaced::kIndex : Replaced::kDamagedIndex;
+        replaced->records = intact ? scan.count : 0;
+    }
     free(data);
-    if (read == kFileMissing || index) return true;
-    if (read == kFileReadOk || read == kFileTooLarge)
-        fprintf(stderr, "idxtool: %s exists and is not an index; --force replaces it\n", out);
-    else
-        ToolFail(kTool, out, status.action != nullptr ? status.action : "read", status.error);
+    if (read == kFileReadOk || read == kFileMissing || read == kFileTooLarge) return true;
+    ToolFail(kTool, out, status.action != nullptr ? status.action : "read", status.error);
     return false;
+}
+
+/* What OUT holds, in words: "an index of 3 records", "not an index". */
+static std::string ReplacedWords(const Replaced& r)
+{
+    switch (r.kind) {
+    case Replaced::kIndex: return "an index of " + ToolCount(r.records, "record");
+    case Replaced::kDamagedIndex: return "a damaged index";
+    default: return "not an index";
+    }
+}
+
+/* Skip a UTF-8 byte-order mark, which editors on Windows put first. */
+static size_t SkipByteOrderMark(const std::string& text, const char* name)
+{
+    if (text.compare(0, 3, "\xEF\xBB\xBF") != 0) return 0;
+    ToolSay(kTool, std::string(name) + ": skipped the UTF-8 byte-order mark at its start");
+    return 3;
 }
 
 static int32_t RecordOrder(const void* a, const void* b, void*)
@@ -96,14 +124,21 @@ static int32_t RecordOrder(const void* a, const void* b, void*)
 static int Build(const char* out, const char* textPath, bool keepOrder, bool force, bool quiet)
 {
     const char* name = strcmp(textPath, "-") != 0 ? textPath : "(standard input)";
-    if (!force && !MayReplace(out)) return kExitFailure;
+    Replaced replaced;
+    if (!LookAtOut(out, &replaced)) return kExitFailure;
+    if (replaced.kind != Replaced::kNothing && !force) {
+        ToolSay(kTool, std::string(out) + " exists and is " + ReplacedWords(replaced) +
+                           "; --force replaces it" +
+                           (replaced.kind == Replaced::kIndex ? ", merge adds to it" : ""));
+        return kExitFailure;
+    }
     std::string text;
     if (!ReadText(textPath, name, &text)) return kExitFailure;
 
     std::vector<std::string> keys;
     std::vector<uint32_t> references;
     size_t line = 0;
-    for (size_t at = 0; at < text.size(); line++) {
+    for (size_t at = SkipByteOrderMark(text, name); at < text.size(); line++) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         std::string key;
@@ -137,8 +172,11 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
     if (!FileReplace(out, image.data(), image.size(), &status))
         return Fail(status.path, StatusText(status.action, status.error).c_str());
     if (!quiet)
-        printf("%s: %zu records, %s\n", out, items.size(),
-               keepOrder ? "in the order given" : "in headword order");
+        printf("%s: %s, %s%s\n", out, ToolCount(items.size(), "record").c_str(),
+               keepOrder ? "in the order given" : "in headword order",
+               replaced.kind == Replaced::kNothing
+                   ? ""
+                   : ("; it was " + ReplacedWords(replaced)).c_str());
     return ToolFinishOutput(kTool);
 }
 
@@ -189,6 +227,7 @@ static const ToolOption kCheckOptions[] = {
 static const ToolOption kMergeOptions[] = {
     {'q', "quiet", false, "  -q, --quiet       print nothing on success\n"},
     {'n', "dry-run", false, "  -n, --dry-run     say what the merge would do; write nothing\n"},
+    {0, "missing-ok", false, "      --missing-ok  a missing SOURCE counts as empty and is no failure\n"},
     {0, nullptr, false, nullptr},
 };
 
@@ -296,6 +335,9 @@ static bool StdinNamedAsFile(const ToolCommand* command, const std::vector<const
 static int Run(const ToolCommand* command, const ToolArguments* args)
 {
     const std::vector<const char*>& op = args->operands;
+    for (const char* operand : op)
+        if (operand[0] == 0 && command - kCommandTable != kExplain && command - kCommandTable != kFind)
+            return ToolUsage(kTool, command->name, "an empty operand names no file");
     if (StdinNamedAsFile(command, op))
         return ToolUsage(kTool, command->name,
                          "'-' is standard input, which only build's TEXT reads; "
@@ -315,8 +357,10 @@ static int Run(const ToolCommand* command, const ToolArguments* args)
     }
     case kMerge:
         if (option("dry-run"))
-            return MergeDryRunCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1);
-        return MergeCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1, option("quiet"));
+            return MergeDryRunCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1,
+                                      option("missing-ok"));
+        return MergeCommand(op[0], (int)op.size() - 1, (char**)op.data() + 1, option("quiet"),
+                            option("missing-ok"));
     case kExplain: return ExplainCommand(op[0], op[1]);
     case kFind:
         if (op[1][0] == 0) return ToolUsage(kTool, "find", "KEY is empty");
