@@ -71,6 +71,9 @@ rows() {
   slip 0 "idxtool find FILE KEY"                     idxtool help
   slip 0 "idxtool find FILE KEY"                     idxtool --help
   slip 0 "Usage: idxtool find"                       idxtool find --help
+  slip 0 "Usage: idxtool build"                      idxtool build -h a.idx my.tsv
+  slip 0 "--missing-ok"                              idxtool merge -h
+  slip 2 "merge: expects TARGET SOURCE... (at most 1025 operands), not 1026 operands" idxtool merge a.idx $(seq -f s%g.idx 1025)
   slip 2 "merge: expects TARGET SOURCE..., not 1 operand" idxtool merge -n a.idx
   slip 2 "merge: unknown option '-x'"                idxtool merge -x a.idx my.idx
   slip 2 "merge: expects TARGET SOURCE..., not 0 operands" idxtool merge --dry-run
@@ -90,7 +93,13 @@ rows() {
   slip 2 "-k takes N or N,M"                         hwsort -k 2,1 -o my.tsv my.tsv
   slip 2 "-k takes N or N,M"                         hwsort -k 1.2 -o my.tsv my.tsv
   slip 2 "-t takes one byte"                         hwsort -t ab -k 1 -o my.tsv my.tsv
-  slip 2 "option '--key' given twice"                hwsort -k 1 -k 2 -o my.tsv my.tsv
+  slip 2 "option '-o' given twice"                   hwsort -o my.tsv -o a.idx my.tsv
+  slip 2 "option '--output' given twice"             hwsort -o my.tsv --output=a.idx my.tsv
+  slip 2 "option '-n' has no meaning in headword order" hwsort -n -o my.tsv my.tsv
+  slip 2 "option '--ignore-case' has no meaning in headword order" hwsort --ignore-case -o my.tsv my.tsv
+  slip 2 "-S takes a size"                           hwsort -S 10% -o my.tsv my.tsv
+  slip 2 "option '--check' takes quiet, silent or diagnose-first" hwsort --check=loud my.tsv
+  slip 0 "Usage: hwsort"                             hwsort -h -o my.tsv my.tsv
   slip 2 "-c takes one file at most"                 hwsort -c my.tsv a.idx
   slip 0 "Usage: hwsort"                             hwsort -o my.tsv --help my.tsv
   slip 2 "missing.tsv"                               hwsort -o my.tsv my.tsv missing.tsv

@@ -45,7 +45,9 @@ int ToolFail(const char* tool, const char* file, const char* step, int error)
 
 void ToolSay(const char* tool, const std::string& text)
 {
-    fprintf(stderr, "%s: %s\n", tool, text.c_str());
+    fprintf(stderr, "%s: ", tool);
+    fwrite(text.data(), 1, text.size(), stderr);
+    fputc('\n', stderr);
 }
 
 std::string ToolCount(size_t count, const char* noun)

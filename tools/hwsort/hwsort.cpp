@@ -19,62 +19,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#define O_BINARY 0 /* Windows alone would turn CRLF into LF */
+#endif
+#if !defined(O_NONBLOCK)
+#define O_NONBLOCK 0 /* Windows: no FIFO to wait on */
+#endif
+#if !defined(S_ISSOCK)
+#define S_ISSOCK(mode) 0
+#endif
+
 #include "collation/compare_headwords.h"
-#include "common/arguments.h"
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
 #include "orlixdb/index_format.h"
 #include "safe_sort/safe_sort.h"
+#include "sort_options.h"
 
-enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
-
-static const ToolOption kOptions[] = {
-    {'o', "output", true,
-     "  -o FILE      write to FILE instead of standard output; FILE may also be\n"
-     "               an input, and is replaced only once the whole result is written\n"},
-    {'c', "check", false,
-     "  -c, --check  only check that the input is sorted: report the first line\n"
-     "               out of order and exit 1 (one FILE at most)\n"},
-    {'u', "unique", false,
-     "  -u           keep only the first of each run of lines that compare equal;\n"
-     "               with -c, lines that compare equal are out of order too\n"},
-    {'r', "reverse", false, "  -r           reverse the order (equal lines still keep input order)\n"},
-    {'z', "zero-terminated", false, "  -z           lines end in a NUL byte, not a newline\n"},
-    {'t', "field-separator", true,
-     "  -t SEP       fields are separated by the byte SEP ('\\t' is a TAB), not by\n"
-     "               the change from blanks to other bytes\n"},
-    {'k', "key", true,
-     "  -k N[,M]     compare fields N to M (to the end of the line without M),\n"
-     "               counted from 1, instead of the whole line; -t '\\t' -k 1,1\n"
-     "               sorts idxtool build's text by its key\n"},
-    {0, "help", false, "  --help       show this text\n"},
-    {0, "version", false, "  --version    show the version\n"},
-    {0, nullptr, false, nullptr},
-};
-
-static const ToolCommand kCommand = {
-    nullptr, "[FILE]...", 0, -1, false, kOptions,
-    "Write the lines of the FILEs (standard input when there are none, or for\n"
-    "\"-\") in headword order, the order of the dictionary's index.  Lines that\n"
-    "compare equal keep their input order. Options may stand anywhere among\n"
-    "the FILEs; after \"--\" every argument is a FILE. A wrong command line is\n"
-    "reported before any file is opened or written.\n"};
-
-static const char kNotes[] =
-    "\n"
-    "With newlines as separators, a NUL byte inside a line ends the line's key;\n"
-    "the whole line is written. A last line without a separator gets one.\n"
-    "Exit status: 0 success, 1 input out of order (-c), 2 trouble or wrong\n"
-    "usage (a wrong command line touches nothing).\n";
-
-struct Options {
-    const char* output;  /* -o, or null for standard output */
-    bool check, unique, reverse;
-    char separator;
-    bool fields;         /* -k: compare fields first .. last, not the line */
-    int fieldSeparator;  /* -t's byte, or -1: blanks */
-    unsigned long first, last; /* last 0: to the end of the line */
-};
+enum { kExitOk = kToolOk, kExitDisorder = kSortDisorder, kExitTrouble = kSortTrouble };
 
 /* Everything read, and the lines found in it. */
 struct Input {
@@ -94,15 +59,30 @@ static int Trouble(const char* what, const char* step, int error = 0)
     return kExitTrouble;
 }
 
+/*
+** How many keys each line has, one after the other, each ending in a NUL:
+** 1 without -k (the line), else one per -k.  Set once, before the sort.
+*/
+static size_t keyCount = 1;
+
+/* The keys in turn: lines whose key compares equal go to the next one. */
 static int32_t Forward(const void* a, const void* b, void*)
 {
-    return CompareHeadwords((const char*)a, (const char*)b);
+    const char* p = (const char*)a;
+    const char* q = (const char*)b;
+    int32_t c = CompareHeadwords(p, q);
+    for (size_t n = 1; n < keyCount && c == 0; n++) {
+        p += strlen(p) + 1;
+        q += strlen(q) + 1;
+        c = CompareHeadwords(p, q);
+    }
+    return c;
 }
 
 /* The sign only is flipped: the magnitude could be any int32_t. */
 static int32_t Backward(const void* a, const void* b, void*)
 {
-    int32_t c = CompareHeadwords((const char*)a, (const char*)b);
+    int32_t c = Forward(a, b, nullptr);
     return (c < 0) - (c > 0);
 }
 
@@ -146,7 +126,7 @@ static int ReadAll(Input* in, int fd, const char* name, char separator)
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return Trouble(name, "read", errno);
+            return Trouble(name, "read", ToolLastError());
         }
         in->size += (size_t)got;
     }
@@ -163,8 +143,8 @@ static int ReadAll(Input* in, int fd, const char* name, char separator)
 static int ReadFile(Input* in, const char* name, char separator)
 {
     if (strcmp(name, "-") == 0) return ReadAll(in, 0, "-", separator);
-    int fd = open(name, O_RDONLY);
-    if (fd < 0) return Trouble(name, "open", errno);
+    int fd = open(name, O_RDONLY | O_BINARY);
+    if (fd < 0) return Trouble(name, "open", ToolLastError());
     int status = ReadAll(in, fd, name, separator);
     close(fd);
     return status;
@@ -224,7 +204,7 @@ static bool IsBlank(char c)
 ** The end of the field that starts at p: the next separator with -t, else
 ** the end of the blanks and then of the other bytes that follow them.
 */
-static const char* FieldEnd(const char* p, const Options* opt)
+static const char* FieldEnd(const char* p, const SortOptions* opt)
 {
     if (opt->fieldSeparator >= 0) {
         while (*p != 0 && *p != (char)opt->fieldSeparator) p++;
@@ -240,36 +220,41 @@ static const char* FieldEnd(const char* p, const Options* opt)
 ** bytes between separators; without, each field with its leading blanks.
 ** A line with fewer fields has a shorter key, or an empty one.
 */
-static const char* FieldKey(const char* line, const Options* opt, size_t* length)
+static const char* FieldKey(const char* line, const SortOptions* opt, const SortKey& key,
+                            size_t* length)
 {
     const char* p = line;
-    for (unsigned long n = 1; n < opt->first && *p != 0; n++) {
+    for (unsigned long n = 1; n < key.first && *p != 0; n++) {
         p = FieldEnd(p, opt);
         if (*p != 0 && opt->fieldSeparator >= 0) p++;
     }
     const char* end = p;
-    for (unsigned long n = opt->first; (opt->last == 0 || n <= opt->last) && *end != 0; n++) {
-        if (n > opt->first && opt->fieldSeparator >= 0) end++;
+    for (unsigned long n = key.first; (key.last == 0 || n <= key.last) && *end != 0; n++) {
+        if (n > key.first && opt->fieldSeparator >= 0) end++;
         end = FieldEnd(end, opt);
     }
     *length = (size_t)(end - p);
     return p;
 }
 
-/* Copy each line's key, NUL-terminated, into a buffer of its own. */
-static int MakeKeys(Input* in, const Options* opt)
+/* Copy each line's keys, each NUL-terminated, one after the other, into a buffer of their own. */
+static int MakeKeys(Input* in, const SortOptions* opt)
 {
-    in->keyBytes = (char*)malloc(in->size + 1);
+    size_t keys = opt->keys.size();
+    if (in->size + 1 > SIZE_MAX / keys) return Trouble("input", "out of memory");
+    in->keyBytes = (char*)malloc((in->size + 1) * keys);
     in->keys = (const void**)malloc((in->count ? in->count : 1) * sizeof *in->keys);
     if (in->keyBytes == nullptr || in->keys == nullptr) return Trouble("input", "out of memory");
     char* at = in->keyBytes;
     for (size_t i = 0; i < in->count; i++) {
-        size_t length;
-        const char* key = FieldKey((const char*)in->lines[i], opt, &length);
-        memcpy(at, key, length);
-        at[length] = 0;
         in->keys[i] = at;
-        at += length + 1;
+        for (const SortKey& k : opt->keys) {
+            size_t length;
+            const char* key = FieldKey((const char*)in->lines[i], opt, k, &length);
+            memcpy(at, key, length);
+            at[length] = 0;
+            at += length + 1;
+        }
     }
     return kExitOk;
 }
@@ -364,6 +349,17 @@ static void* SortRange(void* arg)
     return nullptr;
 }
 
+static long Cores(void)
+{
+#if defined(_WIN32)
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return (long)info.dwNumberOfProcessors;
+#else
+    return sysconf(_SC_NPROCESSORS_ONLN);
+#endif
+}
+
 /*
 ** Sort the lines.  Large inputs are sorted in stages: the two parts that
 ** the final merge joins, each on a thread of its own when there is a
@@ -384,7 +380,7 @@ static void SortLines(Input* in, const void** scratch, SafeSortCompare order)
         SortJob left = {lines, split, scratch, order, {in->bytes, spare}};
         SortJob right = {lines + split, count - split, scratch + split, order, {in->bytes, spare}};
         pthread_t thread;
-        bool threaded = sysconf(_SC_NPROCESSORS_ONLN) > 1 &&
+        bool threaded = Cores() > 1 &&
                         pthread_create(&thread, nullptr, SortRange, &right) == 0;
         SortRange(&left);
         if (threaded)
@@ -412,7 +408,7 @@ struct Output {
 
 static void Fail(Output* out)
 {
-    if (!out->failed) out->failed = true, out->error = errno;
+    if (!out->failed) out->failed = true, out->error = ToolLastError();
 }
 
 static void Flush(Output* out)
@@ -440,13 +436,13 @@ static void WriteLine(Output* out, const char* line, size_t length, char separat
     out->buffer[out->used++] = separator;
 }
 
-static void WriteLines(const Input* in, const Options* opt, SafeSortCompare order, Output* out)
+static void WriteLines(const Input* in, const SortOptions* opt, SafeSortCompare order, Output* out)
 {
     const void* kept = nullptr;
     for (size_t i = 0; i < in->count; i++) {
         const char* line = (const char*)in->lines[i];
         if (opt->unique && kept != nullptr && order(kept, KeyAt(in, i), nullptr) == 0) continue;
-        WriteLine(out, line, LineLength(in, line), opt->separator);
+        WriteLine(out, line, LineLength(in, line), opt->lineEnd);
         kept = KeyAt(in, i);
     }
     Flush(out);
@@ -466,7 +462,7 @@ static int OutputTrouble(const char* output, const FileStatus* status)
 ** existing FILE's permissions are kept; a symbolic link stays a link and
 ** the file it names is replaced.
 */
-static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare order, Output* out,
+static int WriteToFile(const Input* in, const SortOptions* opt, SafeSortCompare order, Output* out,
                        const FileJob* job)
 {
     FileTemp temp;
@@ -484,104 +480,39 @@ static int WriteToFile(const Input* in, const Options* opt, SafeSortCompare orde
 }
 
 /* -c: the first line that sorts before the one above it, or equal with -u. */
-static int Check(const Input* in, const Options* opt, SafeSortCompare order, const char* name)
+static int Check(const Input* in, const SortOptions* opt, SafeSortCompare order, const char* name)
 {
     for (size_t i = 1; i < in->count; i++) {
         int32_t c = order(KeyAt(in, i - 1), KeyAt(in, i), nullptr);
         if (c > 0 || (opt->unique && c == 0)) {
             const char* line = (const char*)in->lines[i];
-            fprintf(stderr, "hwsort: %s:%zu: disorder: ", name, i + 1);
-            fwrite(line, 1, LineLength(in, line), stderr);
-            fputc('\n', stderr);
+            if (!opt->quietCheck)
+                ToolSay("hwsort", std::string(name) + ":" + std::to_string(i + 1) + ": disorder: " +
+                                      std::string(line, LineLength(in, line)));
             return kExitDisorder;
         }
     }
     return kExitOk;
 }
 
-/* -t SEP: one byte, or "\t" for a TAB as people type it. */
-static bool ParseSeparator(const char* text, int* separator)
-{
-    if (strcmp(text, "\\t") == 0) return *separator = '\t', true;
-    if (text[0] == 0 || text[1] != 0) return false;
-    return *separator = (unsigned char)text[0], true;
-}
-
-/* -k N[,M]: fields counted from 1, M not before N. */
-static bool ParseKey(const char* text, Options* opt)
-{
-    char* end;
-    if (*text < '1' || *text > '9') return false;
-    opt->first = strtoul(text, &end, 10);
-    opt->last = 0;
-    if (*end == ',') {
-        if (end[1] < '1' || end[1] > '9') return false;
-        opt->last = strtoul(end + 1, &end, 10);
-        if (opt->last < opt->first) return false;
-    }
-    return *end == 0;
-}
-
-/*
-** Read the command line into *opt and the file names.  Returns kExitOk, or
-** the exit status after printing the help, the version or a slip.
-*/
-static int ParseArguments(int argc, char** argv, Options* opt, ToolArguments* args)
-{
-    std::string problem;
-    if (!ToolParse(&kCommand, argc - 1, argv + 1, args, &problem))
-        return ToolUsage("hwsort", nullptr, problem.c_str()), kExitTrouble;
-    auto value = [&](const char* name) { return ToolOptionValue(&kCommand, args, name); };
-    if (args->help) {
-        std::string text = ToolCommandHelp("hwsort", &kCommand) + kNotes;
-        ToolWrite(text.data(), text.size());
-        return ToolFinishOutput("hwsort") == kToolOk ? kExitOk : kExitTrouble;
-    }
-    if (value("version") != nullptr) {
-        printf("hwsort %s\n", ORLIX_VERSION);
-        return ToolFinishOutput("hwsort") == kToolOk ? kExitOk : kExitTrouble;
-    }
-    opt->output = value("o");
-    opt->check = value("c") != nullptr;
-    opt->unique = value("u") != nullptr;
-    opt->reverse = value("r") != nullptr;
-    if (value("z") != nullptr) opt->separator = 0;
-    if (value("t") != nullptr && !ParseSeparator(value("t"), &opt->fieldSeparator))
-        return ToolUsage("hwsort", nullptr, "-t takes one byte (or '\\t')"), kExitTrouble;
-    if (value("k") != nullptr && !ParseKey(value("k"), opt))
-        return ToolUsage("hwsort", nullptr, "-k takes N or N,M: fields counted from 1, M not before N"),
-               kExitTrouble;
-    opt->fields = value("k") != nullptr;
-    if (opt->check && args->operands.size() > 1)
-        return ToolUsage("hwsort", nullptr, "-c takes one file at most"), kExitTrouble;
-    if (opt->check && opt->output != nullptr)
-        return ToolUsage("hwsort", nullptr, "-c only checks and writes nothing: no -o with it"),
-               kExitTrouble;
-    if (opt->output != nullptr && args->operands.empty() && isatty(0))
-        return ToolUsage("hwsort", nullptr,
-                         "-o without a FILE to read would read the terminal; name the input "
-                         "('-' reads standard input)"),
-               kExitTrouble;
-    return kExitOk;
-}
-
 /* Read, sort and write (or check); `job` holds -o's FILE. */
-static int Sort(const Options* opt, const char* const* files, int fileCount, const FileJob* job,
+static int Sort(const SortOptions* opt, const char* const* files, int fileCount, const FileJob* job,
                 FILE* to, const char* toName)
 {
     static Input in;
     int status = kExitOk;
-    for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt->separator);
-    if (status == kExitOk) status = SplitLines(&in, opt->separator);
-    if (status == kExitOk && opt->fields) status = MakeKeys(&in, opt);
+    for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt->lineEnd);
+    if (status == kExitOk) status = SplitLines(&in, opt->lineEnd);
+    if (status == kExitOk && !opt->keys.empty()) status = MakeKeys(&in, opt);
     if (status != kExitOk) return status;
 
+    keyCount = opt->keys.empty() ? 1 : opt->keys.size();
     SafeSortCompare order = opt->reverse ? Backward : Forward;
     if (opt->check) return Check(&in, opt, order, files[0]);
 
     const void** scratch = (const void**)malloc((in.count ? in.count : 1) * sizeof *scratch);
     if (scratch == nullptr) return Trouble("input", "out of memory");
-    if (opt->fields)
+    if (!opt->keys.empty())
         status = SortByKeys(&in, scratch, order);
     else
         SortLines(&in, scratch, order);
@@ -601,7 +532,7 @@ static int Sort(const Options* opt, const char* const* files, int fileCount, con
 static int RefuseIndexOutput(const char* output)
 {
     char head[sizeof kIndexMagic];
-    int fd = open(output, O_RDONLY | O_NONBLOCK);
+    int fd = open(output, O_RDONLY | O_NONBLOCK | O_BINARY);
     if (fd < 0) return kExitOk;
     struct stat st;
     bool index = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
@@ -625,27 +556,28 @@ static bool IsStream(const char* output, bool* same)
     return *same || S_ISCHR(named.st_mode) || S_ISFIFO(named.st_mode) || S_ISSOCK(named.st_mode);
 }
 
-static int SortToStream(const Options* opt, const char* const* names, int fileCount, bool same)
+static int SortToStream(const SortOptions* opt, const char* const* names, int fileCount, bool same)
 {
     if (same) return Sort(opt, names, fileCount, nullptr, stdout, opt->output);
     FILE* to = fopen(opt->output, "wb");
-    if (to == nullptr) return Trouble(opt->output, "open", errno);
+    if (to == nullptr) return Trouble(opt->output, "open", ToolLastError());
     int status = Sort(opt, names, fileCount, nullptr, to, opt->output);
-    if (fclose(to) != 0 && status == kExitOk) status = Trouble(opt->output, "write", errno);
+    if (fclose(to) != 0 && status == kExitOk) status = Trouble(opt->output, "write", ToolLastError());
     return status;
 }
 
 int main(int argc, char** argv)
 {
     FileJobsCleanUpOnSignals();
-    Options opt = {nullptr, false, false, false, '\n', false, -1, 0, 0};
-    static ToolArguments args; /* static: its names reachable until exit */
-    int status = ParseArguments(argc, argv, &opt, &args);
-    if (status != kExitOk || args.help || ToolOptionValue(&kCommand, &args, "version") != nullptr)
-        return status;
-    static std::vector<const char*> files;
-    files = args.operands;
-    if (files.empty()) files.push_back("-");
+#if defined(_WIN32)
+    /* Lines are bytes: CRLF stays CRLF, as on the host. */
+    _setmode(0, _O_BINARY);
+    _setmode(1, _O_BINARY);
+#endif
+    static SortOptions opt;
+    static std::vector<const char*> files; /* static: the names reachable until exit */
+    int status = ParseSortCommandLine(argc, argv, &opt, &files);
+    if (status >= 0) return status;
     const char* const* names = files.data();
     int fileCount = (int)files.size();
 

@@ -62,10 +62,11 @@ struct UnreachableKey {
 std::vector<UnreachableKey> FindUnreachableKeys(const std::vector<IndexRecord>& records);
 
 /*
-** idxtool check --lookup FILE: 0, or 1 when a key is not reached or FILE
-** is out of headword order (where it leaves the order is named).
+** idxtool check [--lookup] FILE: 0, or 1 when FILE cannot be loaded, is
+** out of headword order (where it leaves the order is named) or, with
+** lookup, holds a key a reader's binary search does not reach.
 */
-int CheckLookupCommand(const char* path);
+int CheckCommand(const char* path, bool lookup);
 
 /* What a merge of sources into a target would do. */
 struct MergePlan {

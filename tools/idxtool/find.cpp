@@ -14,6 +14,7 @@
 #include "collation/byte_classes.h"
 #include "collation/compare_headwords.h"
 #include "common/tool_common.h"
+#include "commands.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "record_text.h"
@@ -67,3 +68,16 @@ int FindCommand(const char* path, const char* keyText)
     if (!found.empty()) return kToolOk;
     return ToolFail("idxtool", path, ("no record of '" + std::string(keyText) + "'").c_str(), 0);
 }
+
+static int RunFind(const IdxtoolOptions&, const std::vector<const char*>& op)
+{
+    if (op[1][0] == 0) return ToolUsage("idxtool", "find", "KEY is empty");
+    return FindCommand(op[0], op[1]);
+}
+
+extern const IdxtoolCommand kFindCommand = {
+    {"find", "FILE KEY", 2, 2, true, nullptr,
+     "  Print the records of FILE whose key differs from KEY only in case,\n"
+     "  numeric suffix and whitespace at either end: exit 0 found, 1 none, FILE\n"
+     "  not in headword order or not loaded. KEY may begin with '-'.\n"},
+    1, -1, RunFind};

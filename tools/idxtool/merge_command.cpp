@@ -13,6 +13,7 @@
 
 #include "collation/compare_headwords.h"
 #include "common/tool_common.h"
+#include "commands.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "orlixdb/file_io.h"
@@ -137,3 +138,28 @@ int MergeCommand(const char* target, int count, char** sources, bool quiet, bool
         printf("%s: ok, %s%s\n", target, inputs[0].missing ? "created, " : "", Records(records).c_str());
     return status;
 }
+
+static int RunMerge(const IdxtoolOptions& o, const std::vector<const char*>& op)
+{
+    char** sources = (char**)op.data() + 1;
+    int count = (int)op.size() - 1;
+    if (o.dryRun) return MergeDryRunCommand(op[0], count, sources, o.missingOk);
+    return MergeCommand(op[0], count, sources, o.quiet, o.missingOk);
+}
+
+static const ToolOption kMergeOptions[] = {
+    {'q', "quiet", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::quiet>,
+     "  -q, --quiet        print nothing on success\n"},
+    {'n', "dry-run", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::dryRun>,
+     "  -n, --dry-run      say what the merge would do; write nothing\n"},
+    {0, "missing-ok", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::missingOk>,
+     "      --missing-ok   a missing SOURCE is no failure (exit 0)\n"},
+    {0, nullptr, kToolNoValue, nullptr, nullptr},
+};
+
+extern const IdxtoolCommand kMergeCommand = {
+    {"merge", "TARGET SOURCE...", 2, 1 + kOrlixMaxSources, false, kMergeOptions,
+     "  Merge the sources into TARGET as the utility's index job does. A\n"
+     "  missing SOURCE counts as empty: it is named, the others are merged,\n"
+     "  and the exit status is 1 unless --missing-ok.\n"},
+    -1, -1, RunMerge};
