@@ -5,8 +5,8 @@
 # byte for byte as it was, create none, and, for a usage slip (exit 2),
 # print one line.
 # Usage: slips_test.sh IDXTOOL HWSORT (host), or, as a Wine runner,
-# slips_test.sh setup|cleanup|slips with ORLIX_IDXTOOL and ORLIX_WORK set
-# (the rows of hwsort, a host tool, are left out there).
+# slips_test.sh setup|cleanup|slips with ORLIX_IDXTOOL, ORLIX_HWSORT and
+# ORLIX_WORK set.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/checks.sh"
@@ -29,7 +29,6 @@ snapshot() {
 # slip STATUS TEXT TOOL ARGS...
 slip() {
   local status="$1" text="$2" tool="$3"; shift 3
-  [ "$tool" = hwsort ] && [ -z "$hwsort" ] && return
   case_name="$tool $*"
   files_before
   run "$tool" "$@"
@@ -111,10 +110,11 @@ rows() {
   slip 2 "-c only checks and writes nothing: no -o with it" hwsort -c -o my.tsv my.tsv
 }
 
-# The Wine case: idxtool.exe, output to files, never pipes (see wine_env.sh).
+# The Wine case: idxtool.exe and hwsort.exe, output to files, never pipes
+# (see wine_env.sh).
 case_slips() {
-  hwsort=""
-  run() { shift; wine "$ORLIX_IDXTOOL" "$@" >out.txt 2>err.txt <my.tsv; }
+  idxtool=$ORLIX_IDXTOOL hwsort=$ORLIX_HWSORT
+  run() { local tool="$1"; shift; wine "${!tool}" "$@" >out.txt 2>err.txt <my.tsv; }
   mkdir -p "$ORLIX_WORK/slips" && cd "$ORLIX_WORK/slips" || die "no $ORLIX_WORK/slips"
   rows
   finish "idxtool.exe slips"

@@ -13,6 +13,10 @@ idxtool() {
   wine "$ORLIX_IDXTOOL" "$@" >idxtool.out 2>&1 </dev/null
 }
 idxtool_ok() { idxtool "$@" || die "idxtool $*: $(cat idxtool.out)"; }
+hwsort() {
+  wine "$ORLIX_HWSORT" "$@" >hwsort.out 2>hwsort.err </dev/null
+}
+hwsort_ok() { hwsort "$@" || die "hwsort $*: $(cat hwsort.err)"; }
 
 # A dictionary directory holding the three indexes built from TEXT files
 # in the order of the text (the target is unsorted on purpose; an empty name
@@ -170,12 +174,42 @@ case_idxtool_editor_commands() {
   [ $? = 1 ] && grep -q '1 of 4 keys not found by binary search' idxtool.out ||
     die "check --lookup: $(cat idxtool.out)"
   cp bank.idx before.idx
-  idxtool_ok merge --dry-run bank.idx cyclic.idx gone.idx
+  idxtool merge --dry-run bank.idx cyclic.idx gone.idx
+  [ $? = 1 ] || die "merge --dry-run with a missing source did not exit 1"
   grep -q 'added:           4 records' idxtool.out || die "merge --dry-run: $(cat idxtool.out)"
   grep -q 'gone.idx: no such file, counted as empty' idxtool.out || die "merge --dry-run: $(cat idxtool.out)"
   cmp -s bank.idx before.idx || die "merge --dry-run changed the target"
   idxtool_ok --help
   grep -q -- '--lookup' idxtool.out || die "--help: $(cat idxtool.out)"
+}
+
+# The Windows hwsort gives the host's bytes: the same order, CRLF line ends
+# kept, -o in place, text that builds the same index, and no index touched.
+case_hwsort_same_bytes() {
+  dir="$ORLIX_WORK/case-$case_name"
+  rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
+  printf 'bank\r\nBank@2\r\n-bank\r\nbanks\r\nBANK\r\nbank@10\r\n\xc3\xa9t\xc3\xa9\r\nco-op\r\ncoop\r\na b\r\nab\r\n' >words.txt
+  printf 'a b\r\nab\r\nBANK\r\nBank@2\r\nbank\r\nbank@10\r\n-bank\r\nbanks\r\ncoop\r\nco-op\r\n\xc3\xa9t\xc3\xa9\r\n' >want.txt
+  hwsort_ok words.txt
+  cmp -s hwsort.out want.txt || die "order: $(od -c hwsort.out | head)"
+  hwsort_ok -o words.txt words.txt
+  cmp -s words.txt want.txt || die "-o in place: $(od -c words.txt | head)"
+  printf 'b\t1\r\na\t2\r\nA\t3\r\n' >text.txt
+  idxtool_ok build built.idx text.txt
+  hwsort_ok -t '\t' -k 1,1 -o text.txt text.txt
+  [ "$(od -An -c text.txt | tr -s ' ')" = "$(printf 'A\t3\r\na\t2\r\nb\t1\r\n' | od -An -c | tr -s ' ')" ] ||
+    die "-t -k: $(od -c text.txt)"
+  idxtool_ok build --keep-order sorted.idx text.txt
+  cmp -s built.idx sorted.idx || die "the sorted text builds another index"
+  cp built.idx before.idx
+  hwsort -o built.idx text.txt
+  [ $? = 2 ] && grep -q 'built.idx: is an index' hwsort.err || die "-o over an index: $(cat hwsort.err)"
+  hwsort built.idx
+  [ $? = 2 ] && grep -q "is an index, not text; 'idxtool dump built.idx'" hwsort.err || die "an index as input: $(cat hwsort.err)"
+  cmp -s built.idx before.idx || die "the index was touched"
+  idxtool build built.idx text.txt
+  [ $? = 1 ] && grep -q 'is an index of 3 records; --force replaces it' idxtool.out || die "build over an index: $(cat idxtool.out)"
+  cmp -s built.idx before.idx || die "build replaced the index"
 }
 
 case_name="$1"
