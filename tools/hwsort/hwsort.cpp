@@ -39,8 +39,6 @@
 #include "safe_sort/safe_sort.h"
 #include "sort_options.h"
 
-enum { kExitOk = kToolOk, kExitDisorder = kSortDisorder, kExitTrouble = kSortTrouble };
-
 /* Everything read, and the lines found in it. */
 struct Input {
     char* bytes;
@@ -56,7 +54,7 @@ struct Input {
 static int Trouble(const char* what, const char* step, int error = 0)
 {
     ToolFail("hwsort", what, step, error);
-    return kExitTrouble;
+    return kSortTrouble;
 }
 
 /*
@@ -137,7 +135,7 @@ static int ReadAll(Input* in, int fd, const char* name, char separator)
         if (!Reserve(in, 1)) return Trouble(name, "out of memory");
         in->bytes[in->size++] = separator;
     }
-    return kExitOk;
+    return kToolOk;
 }
 
 static int ReadFile(Input* in, const char* name, char separator)
@@ -176,7 +174,7 @@ static int SplitLines(Input* in, char separator)
         if (in->starts == nullptr) return Trouble("input", "out of memory");
         memcpy(in->starts, in->lines, count * sizeof *in->starts);
     }
-    return kExitOk;
+    return kToolOk;
 }
 
 /* The length of the line at p, its terminator not counted. */
@@ -256,7 +254,7 @@ static int MakeKeys(Input* in, const SortOptions* opt)
             at += length + 1;
         }
     }
-    return kExitOk;
+    return kToolOk;
 }
 
 /* What the order compares for line i: its key with -k, else the line. */
@@ -294,7 +292,7 @@ static int SortByKeys(Input* in, const void** scratch, SafeSortCompare order)
     memcpy(in->lines, lines, in->count * sizeof *lines);
     memcpy(in->keys, scratch, in->count * sizeof *scratch);
     free(slots), free(lines);
-    return kExitOk;
+    return kToolOk;
 }
 
 /*
@@ -476,7 +474,7 @@ static int WriteToFile(const Input* in, const SortOptions* opt, SafeSortCompare 
         return OutputTrouble(opt->output, &out->status);
     }
     if (!FileTempCommit(&temp, &status)) return OutputTrouble(opt->output, &status);
-    return kExitOk;
+    return kToolOk;
 }
 
 /* -c: the first line that sorts before the one above it, or equal with -u. */
@@ -489,10 +487,10 @@ static int Check(const Input* in, const SortOptions* opt, SafeSortCompare order,
             if (!opt->quietCheck)
                 ToolSay("hwsort", std::string(name) + ":" + std::to_string(i + 1) + ": disorder: " +
                                       std::string(line, LineLength(in, line)));
-            return kExitDisorder;
+            return kSortDisorder;
         }
     }
-    return kExitOk;
+    return kToolOk;
 }
 
 /* Read, sort and write (or check); `job` holds -o's FILE. */
@@ -500,11 +498,11 @@ static int Sort(const SortOptions* opt, const char* const* files, int fileCount,
                 FILE* to, const char* toName)
 {
     static Input in;
-    int status = kExitOk;
-    for (int i = 0; i < fileCount && status == kExitOk; i++) status = ReadFile(&in, files[i], opt->lineEnd);
-    if (status == kExitOk) status = SplitLines(&in, opt->lineEnd);
-    if (status == kExitOk && !opt->keys.empty()) status = MakeKeys(&in, opt);
-    if (status != kExitOk) return status;
+    int status = kToolOk;
+    for (int i = 0; i < fileCount && status == kToolOk; i++) status = ReadFile(&in, files[i], opt->lineEnd);
+    if (status == kToolOk) status = SplitLines(&in, opt->lineEnd);
+    if (status == kToolOk && !opt->keys.empty()) status = MakeKeys(&in, opt);
+    if (status != kToolOk) return status;
 
     keyCount = opt->keys.empty() ? 1 : opt->keys.size();
     SafeSortCompare order = opt->reverse ? Backward : Forward;
@@ -517,7 +515,7 @@ static int Sort(const SortOptions* opt, const char* const* files, int fileCount,
     else
         SortLines(&in, scratch, order);
     free(scratch);
-    if (status != kExitOk) return status;
+    if (status != kToolOk) return status;
 
     static Output out;
     if (job != nullptr) return WriteToFile(&in, opt, order, &out, job);
@@ -525,7 +523,7 @@ static int Sort(const SortOptions* opt, const char* const* files, int fileCount,
     WriteLines(&in, opt, order, &out);
     if (fflush(to) != 0) Fail(&out);
     if (out.failed) return Trouble(toName, "write", out.error);
-    return kExitOk;
+    return kToolOk;
 }
 
 /* -o FILE that holds an index: exit status 2 with the reason, else 0. */
@@ -533,12 +531,12 @@ static int RefuseIndexOutput(const char* output)
 {
     char head[sizeof kIndexMagic];
     int fd = open(output, O_RDONLY | O_NONBLOCK | O_BINARY);
-    if (fd < 0) return kExitOk;
+    if (fd < 0) return kToolOk;
     struct stat st;
     bool index = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
                  read(fd, head, sizeof head) == (ssize_t)sizeof head && StartsAsIndex(head, sizeof head);
     close(fd);
-    if (!index) return kExitOk;
+    if (!index) return kToolOk;
     return Trouble(output, "is an index; hwsort writes text over no index (idxtool build makes one)");
 }
 
@@ -562,7 +560,7 @@ static int SortToStream(const SortOptions* opt, const char* const* names, int fi
     FILE* to = fopen(opt->output, "wb");
     if (to == nullptr) return Trouble(opt->output, "open", ToolLastError());
     int status = Sort(opt, names, fileCount, nullptr, to, opt->output);
-    if (fclose(to) != 0 && status == kExitOk) status = Trouble(opt->output, "write", ToolLastError());
+    if (fclose(to) != 0 && status == kToolOk) status = Trouble(opt->output, "write", ToolLastError());
     return status;
 }
 
@@ -584,7 +582,7 @@ int main(int argc, char** argv)
     if (opt.output == nullptr || opt.check)
         return Sort(&opt, names, fileCount, nullptr, stdout, "standard output");
     status = RefuseIndexOutput(opt.output);
-    if (status != kExitOk) return status;
+    if (status != kToolOk) return status;
     bool same = false;
     if (IsStream(opt.output, &same)) return SortToStream(&opt, names, fileCount, same);
 
