@@ -30,7 +30,7 @@ worker() {
   local n="$1" run failed=0 longest=0 start took
   for run in $(seq 1 "$runs"); do
     printf 'p%dr%d\t%d\n' "$n" "$run" "$((n * 100000 + run))" >"in.$n.txt"
-    idxtool build "s.$n.idx" "in.$n.txt" >"out.$n.txt" 2>&1 || { failed=$((failed + 1)); cat "out.$n.txt"; continue; }
+    idxtool build --force "s.$n.idx" "in.$n.txt" >"out.$n.txt" 2>&1 || { failed=$((failed + 1)); cat "out.$n.txt"; continue; }
     start=$(now_ms)
     idxtool merge t.idx "s.$n.idx" >"out.$n.txt" 2>&1 || { failed=$((failed + 1)); cat "out.$n.txt"; }
     took=$(($(now_ms) - start))
