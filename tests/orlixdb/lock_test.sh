@@ -114,8 +114,8 @@ case_name=long_name
 mkdir "$work/long" && cd "$work/long" || die "no directory"
 long=$(printf 'n%.0s' $(seq 1 251)).idx
 printf 'old\t1\n' >old.txt && printf 'new\t7\n' >new.txt
-expect 0 "records" "$tool" build "$long" old.txt
-expect 0 "records" "$tool" build s.idx new.txt
+expect 0 "1 record," "$tool" build "$long" old.txt
+expect 0 "1 record," "$tool" build s.idx new.txt
 expect 0 "ok, 2 records" "$tool" merge "$long" s.idx
 nothing_left
 lock=$(cd "$work" && mkdir probe && cd probe && cp "$work/stopped_holder/t.idx" "$long" &&

@@ -186,6 +186,9 @@ static const char kNotes[] =
 /* The slips of options that each read well alone. */
 static const char* Conflict(const SortOptions* o, const std::vector<const char*>& files)
 {
+    for (const char* file : files)
+        if (file[0] == 0) return "an empty operand names no file";
+    if (o->output != nullptr && o->output[0] == 0) return "-o names no file";
     if (o->check && files.size() > 1) return "-c takes one file at most";
     if (o->check && o->output != nullptr) return "-c only checks and writes nothing: no -o with it";
     if (o->check && o->merge) return "-c checks one file: no -m with it";

@@ -30,13 +30,11 @@ std::string ExplainKeys(const std::string& first, const std::string& second, int
 int ExplainCommand(const char* first, const char* second);
 
 /*
-** Whether an index key is a record of the headword `key`: with A-Z folded
-** to a-z, everything from the first "@" cut off and the whitespace at the
-** ends of what is left dropped, the two compare 0.
+** The positions of the records of the headword of `key`, in index order:
+** those whose key, with A-Z folded to a-z, everything from the first "@"
+** cut off and the whitespace at the ends of what is left dropped,
+** compares 0 with `key` so treated.
 */
-bool SameHeadword(const char* indexKey, const std::string& key);
-
-/* The positions of the records of the headword of `key`, in index order. */
 std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key);
 
 /*

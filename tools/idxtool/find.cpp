@@ -33,11 +33,6 @@ static std::string Headword(const char* key)
     return h;
 }
 
-bool SameHeadword(const char* indexKey, const std::string& key)
-{
-    return CompareHeadwords(Headword(indexKey).c_str(), Headword(key.c_str()).c_str()) == 0;
-}
-
 std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key)
 {
     std::string headword = Headword(key.c_str());
