@@ -109,7 +109,7 @@ rows() {
   slip 2 "a.idx: is an index, not text"              hwsort -o my.tsv my.tsv a.idx
   slip 2 "-c only checks and writes nothing: no -o with it" hwsort -c -o my.tsv my.tsv
   slip 2 "an empty operand names no file"           hwsort -o my.tsv my.tsv ''
-  slip 2 "an empty operand names no file"           idxtool merge a.idx 
+  slip 2 "an empty operand names no file"           idxtool merge a.idx ''
 }
 
 # The Wine case: idxtool.exe and hwsort.exe, output to files, never pipes

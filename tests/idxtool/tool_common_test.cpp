@@ -86,13 +86,10 @@ struct ParseCase {
 /* "operands|quiet|output=...|force" or "help", for the table. */
 std::string Said(const ToolArguments& args, const Seen& seen)
 {
-    if (args.help) return "help";
     std::string text;
     for (const char* op : args.operands) text += std::string(op) + " ";
-    if (seen.quiet) text += "|quiet";
     if (seen.output != nullptr) text += std::string("|output=") + seen.output;
-    if (seen.force) text += "|force";
-    return text;
+    return args.help ? "help" : text + (seen.quiet ? "|quiet" : "") + (seen.force ? "|force" : "");
 }
 
 TEST(ToolCommon, ParsesTheCommandLine)
@@ -100,8 +97,8 @@ TEST(ToolCommon, ParsesTheCommandLine)
     const std::vector<ParseCase> table = {
         {{"a"}, "a "},
         {{"a", "-q", "b"}, "a b |quiet"},
-        {{"-qoFILE", "a"}, "a |quiet|output=FILE"},
-        {{"-qo", "FILE", "a"}, "a |quiet|output=FILE"},
+        {{"-qoFILE", "a"}, "a |output=FILE|quiet"},
+        {{"-qo", "FILE", "a"}, "a |output=FILE|quiet"},
         {{"--output=x", "a"}, "a |output=x"},
         {{"--output", "--force", "a"}, "a |output=--force"},
         {{"a", "--", "--help"}, "a --help "},
@@ -116,7 +113,7 @@ TEST(ToolCommon, ParsesTheCommandLine)
         {{"a", "--output"}, "option '--output' needs a value"},
         {{"-o", "x", "-o", "y", "a"}, "option '-o' given twice"},
         {{"-o", "x", "--output=y", "a"}, "option '--output' given twice"},
-        {{"--force", "--output", "a", "-qq", "b"}, "b |quiet|output=a|force"},
+        {{"--force", "--output", "a", "-qq", "b"}, "b |output=a|quiet|force"},
         {{}, "expects A B, not 0 operands"},
         {{"a", "b", "c"}, "expects A B (at most 2 operands), not 3 operands"},
         {{"--", "-x"}, "-x "},
