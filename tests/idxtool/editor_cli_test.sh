@@ -7,7 +7,6 @@ set -u
 tool=$(realpath "$1")
 source "$(dirname "$0")/../lib/checks.sh"
 scratch
-ix() { expect "$1" "$2" "$tool" "${@:3}"; }
 
 # find_gives INDEX KEY RECORDS: the records (dump lines joined by '|') find prints.
 find_gives() {

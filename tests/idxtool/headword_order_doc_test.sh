@@ -6,8 +6,8 @@
 # of idxtool explain must be what it prints.
 # Usage: headword_order_doc_test.sh IDXTOOL DOC
 set -u
-tool="$1" doc="$2"
-failures=0 rows=0
+source "$(dirname "$0")/../lib/checks.sh"
+tool="$1" doc="$2" rows=0
 declare -A rules=()
 
 # Cell N of a table row, without its padding and backticks.
@@ -16,10 +16,7 @@ cell() { awk -F'|' -v n="$2" '{ s = $(n + 1); sub(/^ /, "", s); sub(/ $/, "", s)
 while IFS= read -r row; do
   first=$(cell "$row" 1) second=$(cell "$row" 2) result=$(cell "$row" 3) rule=$(cell "$row" 4)
   got=$("$tool" explain "$first" "$second" | head -1)
-  if [ "$got" != "$result"$'\t'"$rule" ]; then
-    echo "FAIL: explain '$first' '$second' gives '$got', the page says '$result $rule'"
-    failures=$((failures + 1))
-  fi
+  [ "$got" = "$result"$'\t'"$rule" ] || fail "explain '$first' '$second' gives '$got', the page says '$result $rule'"
   rules[$rule]=1
   rows=$((rows + 1))
 done < <(grep -E '^\| `[^`]*` \| `[^`]*` \| -?[0-9]+ \| ' "$doc")
@@ -31,15 +28,13 @@ while IFS= read -r command; do
   want=$(c="$command" awk '$0 == ENVIRON["c"] { on = 1; next } on && /^    / { print substr($0, 5); next } { on = 0 }' "$doc")
   got=$("$tool" "${args[@]}")
   if [ "$got" != "$want" ]; then
-    echo "FAIL: the page's session of '${command#    \$ }' differs from idxtool's:"
+    fail "the page's session of '${command#    \$ }' differs from idxtool's:"
     diff <(echo "$want") <(echo "$got")
-    failures=$((failures + 1))
   fi
   rows=$((rows + 1))
 done < <(grep -E '^    \$ idxtool explain ' "$doc")
 
 for rule in letters rest digits "inner punctuation" case "leading punctuation" suffix equal; do
-  [ -n "${rules[$rule]:-}" ] || { echo "FAIL: no example of rule '$rule'"; failures=$((failures + 1)); }
+  [ -n "${rules[$rule]:-}" ] || fail "no example of rule '$rule'"
 done
-[ "$failures" -eq 0 ] && echo "docs/headword-order.md: $rows examples agree with idxtool explain"
-exit $((failures > 0))
+finish "docs/headword-order.md: $rows examples of idxtool explain"

@@ -5,7 +5,6 @@ set -u
 tool=$(realpath "$1")
 source "$(dirname "$0")/../lib/checks.sh"
 scratch
-ix() { expect "$1" "$2" "$tool" "${@:3}"; }
 
 printf 'banana\t2\napple\t1\nApple\t3\ntab\\there\t4\n\\xE9t\\xE9\t5\n' >a.txt
 printf 'cherry\t9\napple\t1\n' >b.txt

@@ -15,7 +15,7 @@ source "$here/../lib/checks.sh"
 # and a hard and a symbolic link to the text.
 files_before() {
   rm -rf ./* && printf 'b\t1\na\t2\n' >my.tsv && : >empty.txt &&
-    ln my.tsv hard.tsv && ln -s my.tsv link.tsv && run idxtool build a.idx my.tsv &&
+    ln my.tsv hard.tsv && ln -s my.tsv link.tsv && "${tool[@]}" build a.idx my.tsv >err.txt 2>&1 <my.tsv &&
     snapshot >before.txt || die "cannot make the files: $(cat err.txt)"
 }
 
@@ -26,12 +26,13 @@ snapshot() {
       if [ -L "$f" ]; then readlink "$f"; else cksum <"$f"; fi; done
 }
 
-# slip STATUS TEXT TOOL ARGS...
+# slip STATUS TEXT PROGRAM ARGS...: PROGRAM is idxtool (`tool`) or hwsort.
 slip() {
-  local status="$1" text="$2" tool="$3"; shift 3
-  case_name="$tool $*"
+  local status="$1" text="$2" program=("${tool[@]}"); shift 2
+  [ "$1" = hwsort ] && program=("${hwsort[@]}")
+  case_name="$*"
   files_before
-  run "$tool" "$@"
+  "${program[@]}" "${@:2}" >out.txt 2>err.txt <my.tsv
   local got=$?
   [ "$got" -eq "$status" ] || fail "exit $got, want $status: $(cat err.txt)"
   grep -qF -- "$text" out.txt err.txt || fail "no '$text' in: $(cat out.txt err.txt)"
@@ -115,20 +116,17 @@ rows() {
 # The Wine case: idxtool.exe and hwsort.exe, output to files, never pipes
 # (see wine_env.sh).
 case_slips() {
-  idxtool=$ORLIX_IDXTOOL hwsort=$ORLIX_HWSORT
-  run() { local tool="$1"; shift; wine "${!tool}" "$@" >out.txt 2>err.txt <my.tsv; }
-  mkdir -p "$ORLIX_WORK/slips" && cd "$ORLIX_WORK/slips" || die "no $ORLIX_WORK/slips"
+  tool=(wine "$ORLIX_IDXTOOL") hwsort=(wine "$ORLIX_HWSORT")
+  fresh slips
   rows
-  finish "idxtool.exe slips"
 }
 
 if [ "${1:-}" = setup ] || [ "${1:-}" = cleanup ] || [ "${1:-}" = slips ]; then
   source "$here/../wine/wine_env.sh"
   wine_dispatch "$1"
 else
-  idxtool=$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")
-  hwsort=$(realpath "${2:?usage: slips_test.sh IDXTOOL HWSORT}")
-  run() { local tool="$1"; shift; "${!tool}" "$@" >out.txt 2>err.txt <my.tsv; }
+  tool=("$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")")
+  hwsort=("$(realpath "${2:?usage: slips_test.sh IDXTOOL HWSORT}")")
   scratch
   rows
   finish "idxtool and hwsort slips"

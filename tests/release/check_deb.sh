@@ -53,7 +53,7 @@ if [ "$(id -u)" != 0 ]; then
 elif dpkg-query -W "$name" >/dev/null 2>&1 || [ -n "$clash" ]; then
   echo "SKIP: installing $name would overwrite what is installed here: ${clash:-the package $name}"
 else
-  trap 'apt-get purge -y -q "$name" >/dev/null 2>&1; rm -rf "$work"' EXIT
+  on_exit 'apt-get purge -y -q "$name" >/dev/null 2>&1'
   expect 0 "Setting up $name ($version)" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$deb"
   bash "$here/check_version.sh" programs "$version" /usr/bin/idxtool /usr/bin/hwsort || fail "--version"
   for page in $pages; do

@@ -5,13 +5,12 @@
 set -euo pipefail
 build=$1
 shift
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 source "$(dirname "$0")/../lib/checks.sh"
+scratch
 
-# check NAME EXPECTED-FILES [--component C]
-check() {
-  local name=$1 expected=$2 prefix="$tmp/$1"
+# installs NAME EXPECTED-FILES [--component C]
+installs() {
+  local name=$1 expected=$2 prefix="$work/$1"
   shift 2
   cmake --install "$build" --prefix "$prefix" "$@" >/dev/null
   local actual
@@ -29,10 +28,10 @@ check() {
 }
 
 all=$(printf '%s\n' "${@#*:}" | LC_ALL=C sort)
-check all "$all"
+installs all "$all"
 for component in $(printf '%s\n' "${@%%:*}" | LC_ALL=C sort -u); do
   files=$(for entry in "$@"; do
             if [ "${entry%%:*}" = "$component" ]; then echo "${entry#*:}"; fi
           done | LC_ALL=C sort)
-  check "$component" "$files" --component "$component"
+  installs "$component" "$files" --component "$component"
 done

@@ -26,8 +26,8 @@ exit_code=""
 
 # Runs the utility in a directory of its own, OrlixDB.dll beside it.
 run() {
-  local dir="$ORLIX_WORK/case-$case_name"
-  rm -rf "$dir" && mkdir -p "$dir"
+  fresh "$case_name"
+  local dir=$PWD
   cp "$ORLIX_EXE" "$dir/indexjob.exe"
   case "$library" in
     recording) cp "$ORLIX_RECORDING_DLL" "$dir/OrlixDB.dll" ;;

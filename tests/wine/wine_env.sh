@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Wine test scripts and the demo: a throwaway prefix and a
 # persistent wineserver for it, the registry tool, the imports of a
 # Windows file and the dispatch of a runner's cases.  Program output goes
@@ -84,7 +85,7 @@ wine_reg() {
   return 1
 }
 
-source "$(dirname "${BASH_SOURCE[0]}")/../lib/checks.sh" # die: a fatal failure
+source "$(dirname "${BASH_SOURCE[0]}")/../lib/checks.sh"
 
 # imported_dlls DUMP: the DLLs an `objdump -p` dump names, lower case,
 # sorted, each followed by a space.
@@ -95,14 +96,16 @@ imported_dlls() {
 
 # wine_dispatch NAME: a runner's entry, with ORLIX_WORK set.  "setup" makes
 # the prefix in $ORLIX_WORK/prefix and starts its server, "cleanup" stops
-# it, any other NAME runs the function case_NAME in the prefix.  A runner
-# may define before_setup and before_case (run just before the check that
-# case_NAME exists).
+# it, any other NAME runs the function case_NAME in the prefix, with the
+# cases' directories (see fresh) in $ORLIX_WORK/cases, and gives the
+# verdict.  A runner may define before_setup and before_case (run just
+# before the check that case_NAME exists).
 wine_dispatch() {
   local name="$1" prefix="$ORLIX_WORK/prefix"
+  work="$ORLIX_WORK/cases"
   case "$name" in
     setup)
-      mkdir -p "$ORLIX_WORK"
+      rm -rf "$work" && mkdir -p "$work"
       if declare -F before_setup >/dev/null; then before_setup; fi
       wine_prefix_init "$prefix" || die "wineboot: $(tail -5 "$prefix.boot.log")"
       wine_server_start ;;
@@ -112,6 +115,7 @@ wine_dispatch() {
       export WINEPREFIX="$prefix"
       if declare -F before_case >/dev/null; then before_case; fi
       declare -F "case_$name" >/dev/null || die "no case $name"
-      "case_$name" ;;
+      "case_$name"
+      finish "$name" ;;
   esac
 }
