@@ -66,7 +66,6 @@ sorts  "-c -t , -k 2,2 -k 1,1" 'c,a\nb,x\na,x\n'        ''                      
 sorts  "-c -t , -k 2,2 -k 1,1" 'c,a\na,x\nb,x\n'        ''                                    0
 # What sort users type: -s (always stable), -S and -T accepted; -m merges.
 sorts  "-s"    'b\na\n'                              'a\nb\n'                               0
-sorts  "-S 1M -T /tmp" 'b\na\n'                      'a\nb\n'                               0
 sorts  "--buffer-size=2G --temporary-directory=." 'b\na\n' 'a\nb\n'                        0
 sorts  "-m"    'a\nc\n'                              'a\nc\n'                               0
 # -c: exit 1 on the first line out of order, 0 when sorted; -C silently.

@@ -122,11 +122,10 @@ static Piece RandomPiece(std::mt19937& rng, bool afterCut)
     case 3:
     case 4: {
         /* Characters that show as nothing or turn the text are shown as their bytes. */
-        static const uint32_t kHidden[][2] = {{0xA0, 0xA0},     {0xAD, 0xAD},     {0x200B, 0x200F},
-                                              {0x2028, 0x202E}, {0x2060, 0x2064}, {0x2066, 0x2069},
-                                              {0xFEFF, 0xFEFF}};
+        static const uint32_t kHidden[] = {0xA0, 0xA0, 0xAD, 0xAD, 0x200B, 0x200F, 0x2028, 0x202E,
+                                           0x2060, 0x2064, 0x2066, 0x2069, 0xFEFF, 0xFEFF};
         bool hidden = false;
-        for (const auto& h : kHidden) hidden = hidden || (character >= h[0] && character <= h[1]);
+        for (size_t i = 0; i < 14; i += 2) hidden |= character >= kHidden[i] && character <= kHidden[i + 1];
         return {Utf8(character), hidden ? Hex(Utf8(character)) : Utf8(character), false};
     }
     case 5: return {c1, Hex(c1), false};

@@ -94,9 +94,7 @@ rows() {
   slip 2 "-k takes N or N,M"                         hwsort -k 1.2 -o my.tsv my.tsv
   slip 2 "-t takes one byte"                         hwsort -t ab -k 1 -o my.tsv my.tsv
   slip 2 "option '-o' given twice"                   hwsort -o my.tsv -o a.idx my.tsv
-  slip 2 "option '--output' given twice"             hwsort -o my.tsv --output=a.idx my.tsv
   slip 2 "option '-n' has no meaning in headword order" hwsort -n -o my.tsv my.tsv
-  slip 2 "option '--ignore-case' has no meaning in headword order" hwsort --ignore-case -o my.tsv my.tsv
   slip 2 "-S takes a size"                           hwsort -S 10% -o my.tsv my.tsv
   slip 2 "option '--check' takes quiet, silent or diagnose-first" hwsort --check=loud my.tsv
   slip 0 "Usage: hwsort"                             hwsort -h -o my.tsv my.tsv
