@@ -6,6 +6,10 @@
 #   OUTDIR/homographs.txt  the American list and three homograph copies of
 #                          each word, "word@1" "word@2" "word@3", shuffled
 #   OUTDIR/suffixed1m.txt  1,000,000 keys "word@N" drawn from all three lists
+#   OUTDIR/digits1m.txt    1,000,000 digit-heavy keys "w0001a2b3c": every key
+#                          ties on its letters, the digits decide
+#   OUTDIR/*.text          homographs and digits1m as idxtool build's text,
+#                          KEY <TAB> line number
 set -euo pipefail
 
 out=${1:?usage: prepare_data.sh OUTDIR}
@@ -53,4 +57,12 @@ if [ ! -s "$out/suffixed1m.txt" ]; then
       }
     }' | shuffle 777 > "$out/suffixed1m.txt"
 fi
+if [ ! -s "$out/digits1m.txt" ]; then
+  LC_ALL=C awk -v seed=2718 'function r(n) { seed = (seed * 16807) % 2147483647; return seed % n }
+    BEGIN { for (i = 0; i < 1000000; i++) printf "w%04da%db%dc\n", r(10000), r(10), r(10) }' > "$out/digits1m.txt"
+fi
+for name in homographs digits1m; do
+  [ -s "$out/$name.text" ] || awk '{ print $0 "\t" NR }' "$out/$name.txt" > "$out/$name.text"
+done
+
 wc -l "$out"/*.txt

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Side-by-side timings of the tools on this machine:
-#   hwsort against LC_ALL=C sort -f on the same million-line file;
+#   hwsort against LC_ALL=C sort -f, and idxtool build against hwsort, on
+#   dictionary, suffixed and digit-heavy keys; hwsort -S 32M, -c and -m on
+#   264 MB;
 #   the index job (idxtool merge, the code path of DbOrdinal12) against cat
 #   of the same input files, and its cost per record at three sizes.
 # Each figure is the median of RUNS runs, the two sides taking turns.
@@ -36,19 +38,49 @@ ratio() { awk -v a="$(median "$1" "$3")" -v b="$(median "$2" "$3")" 'BEGIN { pri
 
 header() { printf '\n%-34s %9s %9s %10s\n' "$1" "wall s" "CPU s" "peak kB"; }
 
-# --- hwsort against sort -f ------------------------------------------------
-lines=$data/suffixed1m.txt
-rm -f "$work/hwsort" "$work/sort-f"
-for _ in $(seq "$runs"); do
-  rm -f "$work/hwsort.out" "$work/sort.out" # a new file each time, for both
-  measure hwsort "$hwsort" -o "$work/hwsort.out" "$lines"
-  measure sort-f env LC_ALL=C sort -f -o "$work/sort.out" "$lines"
+# --- hwsort against sort -f, idxtool build against hwsort ---------------------
+# On each key set: hwsort and sort -f of the keys; hwsort and idxtool build of
+# the same text (KEY <TAB> N), which build must sort exactly as hwsort does.
+for set in homographs suffixed1m digits1m; do
+  lines=$data/$set.txt text=$data/$set.text
+  [ -s "$text" ] || awk '{ print $0 "\t" NR }' "$lines" > "$text"
+  rm -f "$work/hwsort" "$work/sort-f" "$work/hwsort-text" "$work/build"
+  for _ in $(seq "$runs"); do
+    rm -f "$work/hwsort.out" "$work/sort.out" # a new file each time, for both
+    measure hwsort "$hwsort" -o "$work/hwsort.out" "$lines"
+    measure sort-f env LC_ALL=C sort -f -o "$work/sort.out" "$lines"
+    measure hwsort-text "$hwsort" -o "$work/hwsort.out" "$text"
+    measure build "$idxtool" build -q --force "$work/build.idx" "$text"
+  done
+  "$hwsort" -c "$work/hwsort.out"
+  header "$set: sort of $(wc -l < "$lines") lines"
+  row hwsort
+  row sort-f
+  row hwsort-text
+  row build
+  echo "hwsort / sort -f: wall $(ratio hwsort sort-f 1)x, CPU $(ratio hwsort sort-f 2)x, peak memory $(ratio hwsort sort-f 3)x"
+  echo "build / hwsort of its text: wall $(ratio build hwsort-text 1)x, CPU $(ratio build hwsort-text 2)x"
 done
-"$hwsort" -c "$work/hwsort.out"
-header "sort of $(wc -l < "$lines") lines"
-row hwsort
-row sort-f
-echo "hwsort / sort -f: wall $(ratio hwsort sort-f 1)x, CPU $(ratio hwsort sort-f 2)x, peak memory $(ratio hwsort sort-f 3)x"
+
+# --- bounded memory: a 264 MB input with -S 32M ---------------------------------
+big=$work/big.txt
+if [ ! -s "$big" ]; then
+  for _ in $(seq 16); do cat "$data/suffixed1m.txt"; done > "$big.all"
+  head -c 264000000 "$big.all" > "$big"
+  rm -f "$big.all"
+fi
+rm -f "$work/hwsort-S32M" "$work/sort-S32M"
+measure hwsort-S32M "$hwsort" -S 32M -T "$work" -o "$work/big.out" "$big"
+measure sort-S32M env LC_ALL=C sort -f -S 32M -T "$work" -o "$work/big.sort" "$big"
+header "264 MB, $(wc -l < "$big") lines, -S 32M"
+row hwsort-S32M
+row sort-S32M
+rm -f "$work/hwsort-m" "$work/hwsort-c"
+measure hwsort-c "$hwsort" -c "$work/big.out"
+measure hwsort-m "$hwsort" -m -o "$work/big.m" "$work/big.out" "$work/big.out"
+row hwsort-c
+row hwsort-m
+rm -f "$work/big.out" "$work/big.sort" "$work/big.m"
 
 # --- the index job against cat -----------------------------------------------
 # Target: N keys in headword order, references 1..N.  Sources: N/2 keys each
@@ -56,7 +88,7 @@ echo "hwsort / sort -f: wall $(ratio hwsort sort-f 1)x, CPU $(ratio hwsort sort-
 # every source record is new and the result holds 2N records.  All inputs
 # are sorted, the case the job must handle in O(n).
 sorted=$work/keys.sorted
-[ -s "$sorted" ] || "$hwsort" -o "$sorted" "$lines"
+[ -s "$sorted" ] || "$hwsort" -o "$sorted" "$data/suffixed1m.txt"
 
 make_indexes() { # make_indexes N
   local n=$1 dir=$work/index-$1

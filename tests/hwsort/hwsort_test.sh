@@ -86,6 +86,16 @@ sorts  "--bogus" 'a\n'                                ''                        
 sorts  "-o"    'a\n'                                  ''                                      2
 sorts  "missing-file" 'a\n'                           ''                                      2
 sorts  "-c in in" 'a\n'                               ''                                      2
+sorts  "-S 1K" 'a\n'                                  ''                                      2
+sorts  "-S 5Q" 'a\n'                                  ''                                      2
+sorts  "-S 0%" 'a\n'                                  ''                                      2
+sorts  "-c -m" 'a\n'                                  ''                                      2
+# -S and -T: input that fits the buffer needs no directory.
+sorts  "-S 4K -T /nonexistent" 'b\na\n'                'a\nb\n'                                0
+sorts  "-S 1% -r" 'a\nb\n'                             'b\na\n'                                0
+# -m: each file in order already; on a tie the earlier file's line first.
+sorts  "-m - in" 'a\nc\n'                              'a\na\nc\nc\n'                        0
+sorts  "-m -u - in" 'a\nc\n'                           'a\nc\n'                                0
 
 # -c names the file and the line out of order.
 printf 'a\nc\nb\n' > "$work/list"
@@ -170,6 +180,29 @@ LC_ALL=C sort -s -t@ -k1,1f -k1,1 -k2,2n "$work/words" | cmp -s - "$work/words.s
 "$hwsort" -c -u "$work/words.unique" || fail "words: -c -u rejects the -u output"
 [ "$(wc -l < "$work/words.unique")" -lt 70000 ] || fail "words -u: nothing dropped"
 "$hwsort" --help | grep -q '^Usage: hwsort' || fail "--help"
+# Beyond the buffer, runs in a temporary directory give the in-memory order
+# byte for byte, and leave nothing there; -m of sorted halves is the sort.
+mkdir "$work/runs"
+for args in "-S 4K" "-S 64K -r" "-S 16K -u" "-S 8K -t @ -k 2"; do
+  for file in many words; do
+    # shellcheck disable=SC2086
+    "$hwsort" $args -T "$work/runs" "$work/$file" > "$work/ext" || fail "$args $file: status $?"
+    # shellcheck disable=SC2086
+    "$hwsort" ${args#-S * } "$work/$file" | cmp -s - "$work/ext" || fail "$args $file: not the in-memory order"
+  done
+done
+[ -z "$(ls -A "$work/runs")" ] || fail "runs left: $(ls -A "$work/runs")"
+head -n 30000 "$work/words" | "$hwsort" > "$work/half1"
+tail -n +30001 "$work/words" | "$hwsort" > "$work/half2"
+"$hwsort" -m "$work/half1" "$work/half2" | cmp -s - "$work/words.sorted" || fail "-m: not the sort of the whole"
+# A run directory that cannot be written, or that fills: status 2, the
+# directory named, -o's file and the directory as they were.
+printf 'old\n' > "$work/kept"
+"$hwsort" -S 4K -T "$work/absent" -o "$work/kept" "$work/many" 2> "$work/err"; status=$?
+[ "$status" -eq 2 ] && grep -qF "$work/absent" "$work/err" || fail "-T absent: status $status ($(cat "$work/err"))"
+(ulimit -f 16; exec "$hwsort" -S 4K -T "$work/runs" -o "$work/kept" "$work/many") 2> /dev/null
+[ "$(cat "$work/kept")" = old ] || fail "a full run directory changed -o's file"
+[ -z "$(ls -A "$work/runs")" ] || fail "runs left after a failure: $(ls -A "$work/runs")"
 # idxtool build's text sorted by its key is what build writes.
 awk 'BEGIN { srand(3); for (i = 0; i < 3000; i++) printf "k%d\t%d\n", int(rand() * 900), i }' >"$work/text"
 "$hwsort" -t '\t' -k 1,1 "$work/text" >"$work/text.sorted" || fail "-t -k on text: status $?"

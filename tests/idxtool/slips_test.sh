@@ -95,7 +95,7 @@ rows() {
   slip 2 "-t takes one byte"                         hwsort -t ab -k 1 -o my.tsv my.tsv
   slip 2 "option '-o' given twice"                   hwsort -o my.tsv -o a.idx my.tsv
   slip 2 "option '-n' has no meaning in headword order" hwsort -n -o my.tsv my.tsv
-  slip 2 "-S takes a size"                           hwsort -S 10% -o my.tsv my.tsv
+  slip 2 "-S takes a size"                           hwsort -S 10x -o my.tsv my.tsv
   slip 2 "option '--check' takes quiet, silent or diagnose-first" hwsort --check=loud my.tsv
   slip 0 "Usage: hwsort"                             hwsort -h -o my.tsv my.tsv
   slip 2 "-c takes one file at most"                 hwsort -c my.tsv a.idx
@@ -103,7 +103,7 @@ rows() {
   slip 2 "missing.tsv"                               hwsort -o my.tsv my.tsv missing.tsv
   # An index is never written over nor sorted as text.
   slip 2 "a.idx: is an index; hwsort writes text over no index" hwsort -t '\t' -k 1,1 -o a.idx my.tsv
-  slip 2 "a.idx: is an index; hwsort writes text over no index" hwsort -o a.idx a.idx
+  slip 2 "a.idx: is an index"                        hwsort -o a.idx a.idx
   slip 2 "a.idx: is an index, not text; 'idxtool dump a.idx' prints its records" hwsort a.idx
   slip 2 "a.idx: is an index, not text"              hwsort -o my.tsv my.tsv a.idx
   slip 2 "-c only checks and writes nothing: no -o with it" hwsort -c -o my.tsv my.tsv

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <errno.h>
 #include <string.h>
 
 #include <string>
@@ -14,10 +15,32 @@
 
 #include "common/arguments.h"
 #include "common/tool_common.h"
+#include "safe_sort/run_file.h"
 
-static SortOptions* Of(void* options)
+/* What the handlers fill: the sort's options, and what hwsort itself does. */
+struct SortCommandLine {
+    LineSortOptions sort;
+    bool version;
+};
+
+static LineSortOptions* Of(void* options)
 {
-    return (SortOptions*)options;
+    return &((SortCommandLine*)options)->sort;
+}
+
+static bool TakeUnique(void* o, const char*, const char*, std::string*)
+{
+    return Of(o)->unique = true;
+}
+
+static bool TakeReverse(void* o, const char*, const char*, std::string*)
+{
+    return Of(o)->reverse = true;
+}
+
+static bool TakeMerge(void* o, const char*, const char*, std::string*)
+{
+    return Of(o)->merge = true;
 }
 
 static bool TakeOutput(void* o, const char* typed, const char* value, std::string* problem)
@@ -61,7 +84,7 @@ static bool TakeSeparator(void* o, const char* typed, const char* value, std::st
 /* -k N[,M]: fields counted from 1, M not before N. */
 static bool TakeKey(void* o, const char* typed, const char* value, std::string* problem)
 {
-    SortKey key = {0, 0};
+    LineSortKey key = {0, 0};
     char* end = (char*)value;
     bool ok = *value >= '1' && *value <= '9';
     if (ok) key.first = strtoul(value, &end, 10);
@@ -77,20 +100,41 @@ static bool TakeKey(void* o, const char* typed, const char* value, std::string* 
     return true;
 }
 
-/* -S SIZE: bytes, or with a suffix b, K, M, G, T (1024 each); no suffix is K, as in sort. */
+/*
+** -S SIZE: bytes with a suffix b, K, M, G or T (powers of 1024; K without
+** one, as sort(1) reads it), or a percentage of physical memory with %.
+*/
+static bool ParseSize(const char* text, size_t* bytes)
+{
+    char* end;
+    if (*text < '0' || *text > '9') return false;
+    errno = 0;
+    unsigned long long n = strtoull(text, &end, 10);
+    if (errno != 0 || (end[0] != 0 && end[1] != 0)) return false;
+    const char* units = "bKMGT";
+    const char* unit = *end == 0 ? units + 1 : *end == '%' ? nullptr : strchr(units, *end);
+    if (unit == nullptr && *end != '%') return false;
+    if (*end == '%') {
+        if (n == 0 || n > 100) return false;
+        n = (unsigned long long)(PhysicalMemory() / 100 * n);
+    } else {
+        for (const char* u = units; u < unit; u++) {
+            if (n > ~0ull / 1024) return false;
+            n *= 1024;
+        }
+    }
+    if (n < 4096 || n > SIZE_MAX) return false;
+    return *bytes = (size_t)n, true;
+}
+
 static bool TakeSize(void* o, const char* typed, const char* value, std::string* problem)
 {
     if (Of(o)->bufferBytes != 0)
         return *problem = "option '" + std::string(typed) + "' given twice", false;
-    static const char kUnits[] = "bKMGT";
-    char* end = (char*)value;
-    unsigned long long n = value[0] >= '0' && value[0] <= '9' ? strtoull(value, &end, 10) : 0;
-    const char* unit = n > 0 && end[0] != 0 && end[1] == 0 ? strchr(kUnits, end[0]) : nullptr;
-    int shift = end[0] == 0 ? 10 : unit != nullptr ? 10 * (int)(unit - kUnits) : -1;
-    if (n == 0 || shift < 0 || n > (SIZE_MAX >> shift))
-        return *problem = std::string(typed) + " takes a size: N with b, K, M, G or T after it", false;
-    Of(o)->bufferBytes = (size_t)(n << shift);
-    return true;
+    if (ParseSize(value, &Of(o)->bufferBytes)) return true;
+    return *problem = std::string(typed) +
+                      " takes a size of at least 4K: N with b, K, M, G or T, or N%",
+           false;
 }
 
 static bool TakeTempDir(void* o, const char* typed, const char* value, std::string* problem)
@@ -101,7 +145,7 @@ static bool TakeTempDir(void* o, const char* typed, const char* value, std::stri
 
 static bool TakeVersion(void* o, const char*, const char*, std::string*)
 {
-    return Of(o)->version = true;
+    return ((SortCommandLine*)o)->version = true;
 }
 
 /* sort's options of an order of their own: the headword order has no room for them. */
@@ -111,8 +155,6 @@ static bool Refuse(void*, const char* typed, const char*, std::string* problem)
                       "' has no meaning in headword order, the only order hwsort sorts in",
            false;
 }
-
-#define FLAG(field) ToolSetFlag<SortOptions, &SortOptions::field>
 
 static const ToolOption kOptions[] = {
     {'o', "output", kToolValue, TakeOutput,
@@ -125,13 +167,14 @@ static const ToolOption kOptions[] = {
      "                           line out of order and exit 1 (one FILE at most)\n"},
     {'C', nullptr, kToolNoValue, TakeCheck,
      "  -C, --check=quiet        the same, without a message (also --check=silent)\n"},
-    {'m', "merge", kToolNoValue, FLAG(merge),
-     "  -m, --merge              merge FILEs that are each sorted already\n"},
-    {'u', "unique", kToolNoValue, FLAG(unique),
+    {'m', "merge", kToolNoValue, TakeMerge,
+     "  -m, --merge              merge FILEs that are each in order already, a line\n"
+     "                           of each at a time\n"},
+    {'u', "unique", kToolNoValue, TakeUnique,
      "  -u, --unique             keep only the first of each run of lines that compare\n"
      "                           equal; with -c, lines that compare equal are out of\n"
      "                           order too\n"},
-    {'r', "reverse", kToolNoValue, FLAG(reverse),
+    {'r', "reverse", kToolNoValue, TakeReverse,
      "  -r, --reverse            reverse the order (equal lines still keep input order)\n"},
     {'s', "stable", kToolNoValue, TakeNothing,
      "  -s, --stable             accepted: lines that compare equal always keep their\n"
@@ -147,9 +190,13 @@ static const ToolOption kOptions[] = {
      "                           whose key compares equal go to the next -k; -t '\\t'\n"
      "                           -k 1,1 sorts idxtool build's text by its key\n"},
     {'S', "buffer-size", kToolValue, TakeSize,
-     "  -S, --buffer-size=SIZE   use about SIZE of memory (N with b, K, M, G or T)\n"},
+     "  -S, --buffer-size=SIZE   sort in at most SIZE of memory (K, M, G; N% of\n"
+     "                           memory); the default is an eighth of memory, from\n"
+     "                           64M to 1G\n"},
     {'T', "temporary-directory", kToolValue, TakeTempDir,
-     "  -T, --temporary-directory=DIR  put temporary files in DIR\n"},
+     "  -T, --temporary-directory=DIR  put the sorted runs of input beyond the\n"
+     "                           buffer in DIR, not in $TMPDIR or /tmp; they are\n"
+     "                           gone when hwsort ends\n"},
     {0, "version", kToolNoValue, TakeVersion, "      --version            show the version\n"},
     {'b', "ignore-leading-blanks", kToolNoValue, Refuse,
      "  -b -d -f -g -i -M -n -R -V, --ignore-leading-blanks, --dictionary-order,\n"
@@ -184,14 +231,14 @@ static const char kNotes[] =
     "usage (a wrong command line touches nothing).\n";
 
 /* The slips of options that each read well alone. */
-static const char* Conflict(const SortOptions* o, const std::vector<const char*>& files)
+static const char* Conflict(const LineSortOptions* o, const std::vector<const char*>& files)
 {
     for (const char* file : files)
         if (file[0] == 0) return "an empty operand names no file";
     if (o->output != nullptr && o->output[0] == 0) return "-o names no file";
     if (o->check && files.size() > 1) return "-c takes one file at most";
     if (o->check && o->output != nullptr) return "-c only checks and writes nothing: no -o with it";
-    if (o->check && o->merge) return "-c checks one file: no -m with it";
+    if (o->check && o->merge) return "-c and -m do not go together";
 #if defined(_WIN32)
     bool terminal = _isatty(0) != 0;
 #else
@@ -203,20 +250,24 @@ static const char* Conflict(const SortOptions* o, const std::vector<const char*>
     return nullptr;
 }
 
-int ParseSortCommandLine(int argc, char** argv, SortOptions* options,
+int ParseSortCommandLine(int argc, char** argv, LineSortOptions* options,
                          std::vector<const char*>* files)
 {
-    *options = SortOptions{'\n', -1, {}, false, false, false, false, false, 0, nullptr, nullptr, false};
+    static SortCommandLine line; /* static: the option values point into argv, read until exit */
+    line = SortCommandLine{LineSortOptions{'\n', -1, {}, false, false, false, false, false, 0, nullptr, nullptr},
+                           false};
     ToolArguments args;
     std::string problem;
-    if (!ToolParse(&kCommand, argc - 1, argv + 1, options, &args, &problem))
+    bool parsed = ToolParse(&kCommand, argc - 1, argv + 1, &line, &args, &problem);
+    *options = line.sort;
+    if (!parsed)
         return ToolUsage("hwsort", nullptr, problem.c_str()), kSortTrouble;
     if (args.help) {
         std::string text = ToolCommandHelp("hwsort", &kCommand) + kNotes;
         ToolWrite(text.data(), text.size());
         return ToolFinishOutput("hwsort") == kToolOk ? kToolOk : kSortTrouble;
     }
-    if (options->version) {
+    if (line.version) {
         printf("hwsort %s\n", ORLIX_VERSION);
         return ToolFinishOutput("hwsort") == kToolOk ? kToolOk : kSortTrouble;
     }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
 #include "orlixdb/index_format.h"
-#include "safe_sort/safe_sort.h"
+#include "safe_sort/record_sort.h"
 #include "commands.h"
 #include "record_text.h"
 
@@ -25,6 +26,12 @@ static bool ReadText(const char* path, const char* name, std::string* text)
 {
     FILE* in = strcmp(path, "-") != 0 ? fopen(path, "rb") : stdin;
     if (in == nullptr) return ToolFail(kTool, name, "open", ToolLastError()), false;
+    /* Room for a file at once: growing a large text step by step copies it over and over. */
+    if (in != stdin && fseek(in, 0, SEEK_END) == 0) {
+        long size = ftell(in);
+        if (size > 0) text->reserve((size_t)size);
+        rewind(in);
+    }
     char buffer[65536];
     size_t n;
     while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
@@ -86,9 +93,86 @@ static size_t SkipByteOrderMark(const std::string& text, const char* name)
     return 3;
 }
 
-static int32_t RecordOrder(const void* a, const void* b, void*)
+static int32_t KeyOrder(const void* a, const void* b, void*)
 {
-    return CompareHeadwords(((const IndexRecord*)a)->key, ((const IndexRecord*)b)->key);
+    return CompareHeadwords((const char*)a, (const char*)b);
+}
+
+/* --keep-order: every pair together, so the stable sort keeps the order given. */
+static int32_t InputOrder(const void*, const void*, void*)
+{
+    return 0;
+}
+
+/*
+** The records as the sort hands them out.  Sorted in memory, their keys
+** stay in the sort's buffer until it ends; from runs in files, each key is
+** copied after the last into `keys`.
+*/
+struct BuiltRecords {
+    RecordSort* sort;
+    bool copy;
+    std::string keys; /* reserved in full before the first, so the records' keys stay put */
+    std::vector<IndexRecord> records;
+};
+
+static bool TakeRecord(const char* key, const char* payload, size_t, void* context)
+{
+    BuiltRecords* to = (BuiltRecords*)context;
+    size_t length = strlen(key);
+    uint32_t reference;
+    memcpy(&reference, payload, sizeof reference);
+    if (to->copy) {
+        to->records.push_back(IndexRecord{to->keys.data() + to->keys.size(), (uint32_t)length, reference});
+        to->keys.append(key, length + 1);
+    } else {
+        to->records.push_back(IndexRecord{key, (uint32_t)length, reference});
+    }
+    return true;
+}
+
+/*
+** Parse TEXT's records into the sort and take them out in order; the
+** caller ends built->sort once done with the records.  It is
+** the engine hwsort sorts with, so both give one order; the collation is
+** not a strict weak order on every input, which that sort is safe under.
+*/
+static bool ReadRecords(const std::string& text, size_t start, const char* name, bool keepOrder,
+                        BuiltRecords* built)
+{
+    RecordSortSettings settings = {keepOrder ? InputOrder : KeyOrder, nullptr, 1, 0, nullptr};
+    RecordSort* sort = RecordSortBegin(&settings);
+    if (sort == nullptr) return ToolFail(kTool, name, "out of memory", 0), false;
+    built->sort = sort;
+    RecordSortStatus status = {nullptr, 0};
+    std::string key;
+    size_t line = 0, keyBytes = 0;
+    bool read = true;
+    for (size_t at = start; at < text.size() && read; line++) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        uint32_t reference = 0;
+        const char* problem = ParseRecordLine(text.data() + at, end - at, &key, &reference);
+        if (problem != nullptr) {
+            std::string where = std::string(name) + ":" + std::to_string(line + 1);
+            ToolFail(kTool, where.c_str(), problem, 0);
+            read = false;
+        } else if (!RecordSortAdd(sort, key.c_str(), key.size() + 1, (const char*)&reference, sizeof reference,
+                                  &status)) {
+            ToolFail(kTool, "temporary directory", status.action, status.error);
+            read = false;
+        }
+        keyBytes += key.size() + 1;
+        at = end + 1;
+    }
+    if (read) {
+        built->copy = RecordSortRuns(sort) > 0;
+        if (built->copy) built->keys.reserve(keyBytes);
+        built->records.reserve(line);
+        read = RecordSortFinish(sort, TakeRecord, built, &status);
+        if (!read) ToolFail(kTool, "temporary directory", status.action, status.error);
+    }
+    return read;
 }
 
 static int Build(const char* out, const char* textPath, bool keepOrder, bool force, bool quiet)
@@ -104,36 +188,13 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
     }
     std::string text;
     if (!ReadText(textPath, name, &text)) return kToolFailure;
-
-    std::vector<std::string> keys;
-    std::vector<uint32_t> references;
-    size_t line = 0;
-    for (size_t at = SkipByteOrderMark(text, name); at < text.size(); line++) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string key;
-        uint32_t reference = 0;
-        const char* problem = ParseRecordLine(text.data() + at, end - at, &key, &reference);
-        if (problem != nullptr) {
-            std::string where = std::string(name) + ":" + std::to_string(line + 1);
-            return ToolFail(kTool, where.c_str(), problem, 0);
-        }
-        keys.push_back(key);
-        references.push_back(reference);
-        at = end + 1;
-    }
-
-    std::vector<IndexRecord> records(keys.size());
-    std::vector<const IndexRecord*> items(keys.size());
-    for (size_t n = 0; n < keys.size(); n++) {
-        records[n] = IndexRecord{keys[n].c_str(), (uint32_t)keys[n].size(), references[n]};
-        items[n] = &records[n];
-    }
-    if (!keepOrder) {
-        /* The collation is not a strict weak order on every input: the safe sort. */
-        std::vector<const void*> scratch(items.size());
-        SafeStableSort((const void**)items.data(), items.size(), scratch.data(), RecordOrder, nullptr);
-    }
+    BuiltRecords built = {nullptr, false, std::string(), std::vector<IndexRecord>()};
+    bool read = ReadRecords(text, SkipByteOrderMark(text, name), name, keepOrder, &built);
+    std::unique_ptr<RecordSort, void (*)(RecordSort*)> ending(built.sort, RecordSortEnd);
+    if (!read) return kToolFailure;
+    std::string().swap(text);
+    std::vector<const IndexRecord*> items(built.records.size());
+    for (size_t n = 0; n < items.size(); n++) items[n] = &built.records[n];
     uint64_t size = IndexImageSize(items.data(), items.size());
     if (size == 0) return ToolFail(kTool, out, "too many records for one index", 0);
     std::vector<uint8_t> image((size_t)size);
