@@ -52,6 +52,23 @@ ix 1 "s.idx exists and is an index of 5 records; --force replaces it, merge adds
 ix 0 "s.idx: 2 records, in headword order; it was an index of 5 records" build --force s.idx b.txt
 : >empty.idx
 ix 0 "empty.idx: 2 records, in headword order" build empty.idx b.txt
+# -S small enough that records are sorted in runs in -T's directory gives
+# the same index; a -T that is missing fails before OUT is touched.
+awk 'BEGIN { srand(5); for (i = 0; i < 3000; i++) printf "k%d\t%d\n", int(rand() * 700), i }' >many.txt
+mkdir runs && cp a.idx kept.idx
+ix 0 "many.idx: 3000 records"  build many.idx many.txt
+ix 0 "runs.idx: 3000 records"  build -S 4K -T runs runs.idx many.txt
+ix 0 "runs.idx: 3000 records"  build --force --buffer-size=4K --temporary-directory=runs runs.idx many.txt
+ix 1 "idxtool: absent: create a temporary file: No such file" build --force -S 4K -T absent kept.idx many.txt
+same runs.idx many.idx
+same kept.idx a.idx
+# TEXT from a pipe by name, longer than the first read's buffer.
+cat many.txt many.txt many.txt >many3.txt
+ix 0 "many3.idx: 9000 records" build many3.idx many3.txt
+ix 0 "piped.idx: 9000 records" build piped.idx <(cat many3.txt)
+same piped.idx many3.idx
+[ -z "$(ls -A runs)" ] && [ ! -e absent ] || fail "left in the run directory: $(ls -A runs)"
+nothing_left
 # A text saved by a Windows editor: the byte-order mark is skipped and said,
 # CRLF line ends kept working, and find reaches the first key.
 printf '\xEF\xBB\xBFbank\t1\r\nbang\t2\r\n' >bom.txt

@@ -64,6 +64,7 @@ rows() {
   slip 2 "find: '-' is standard input"               idxtool find - a
   slip 2 "option '--quiet' takes no value"           idxtool build --quiet=yes a.idx my.tsv
   slip 2 "unknown option '--keep'"                   idxtool build --keep a.idx my.tsv
+  slip 2 "-S takes a size of at least 4K"            idxtool build -S 1K new.idx my.tsv
   # Options are never file names; help touches nothing.
   slip 0 "Usage: idxtool build [OPTION]... OUT TEXT" idxtool build --help
   slip 0 "Usage: idxtool build"                      idxtool build a.idx my.tsv --help

@@ -2,7 +2,6 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <errno.h>
 #include <string.h>
 
 #include <string>
@@ -14,12 +13,13 @@
 #endif
 
 #include "common/arguments.h"
+#include "common/sort_space.h"
 #include "common/tool_common.h"
-#include "safe_sort/run_file.h"
 
 /* What the handlers fill: the sort's options, and what hwsort itself does. */
 struct SortCommandLine {
     LineSortOptions sort;
+    ToolSortSpace space;
     bool version;
 };
 
@@ -100,49 +100,6 @@ static bool TakeKey(void* o, const char* typed, const char* value, std::string* 
     return true;
 }
 
-/*
-** -S SIZE: bytes with a suffix b, K, M, G or T (powers of 1024; K without
-** one, as sort(1) reads it), or a percentage of physical memory with %.
-*/
-static bool ParseSize(const char* text, size_t* bytes)
-{
-    char* end;
-    if (*text < '0' || *text > '9') return false;
-    errno = 0;
-    unsigned long long n = strtoull(text, &end, 10);
-    if (errno != 0 || (end[0] != 0 && end[1] != 0)) return false;
-    const char* units = "bKMGT";
-    const char* unit = *end == 0 ? units + 1 : *end == '%' ? nullptr : strchr(units, *end);
-    if (unit == nullptr && *end != '%') return false;
-    if (*end == '%') {
-        if (n == 0 || n > 100) return false;
-        n = (unsigned long long)(PhysicalMemory() / 100 * n);
-    } else {
-        for (const char* u = units; u < unit; u++) {
-            if (n > ~0ull / 1024) return false;
-            n *= 1024;
-        }
-    }
-    if (n < 4096 || n > SIZE_MAX) return false;
-    return *bytes = (size_t)n, true;
-}
-
-static bool TakeSize(void* o, const char* typed, const char* value, std::string* problem)
-{
-    if (Of(o)->bufferBytes != 0)
-        return *problem = "option '" + std::string(typed) + "' given twice", false;
-    if (ParseSize(value, &Of(o)->bufferBytes)) return true;
-    return *problem = std::string(typed) +
-                      " takes a size of at least 4K: N with b, K, M, G or T, or N%",
-           false;
-}
-
-static bool TakeTempDir(void* o, const char* typed, const char* value, std::string* problem)
-{
-    if (value[0] == 0) return *problem = std::string(typed) + " takes a directory", false;
-    return ToolTakeOnce(&Of(o)->tempDir, typed, value, problem);
-}
-
 static bool TakeVersion(void* o, const char*, const char*, std::string*)
 {
     return ((SortCommandLine*)o)->version = true;
@@ -189,14 +146,8 @@ static const ToolOption kOptions[] = {
      "                           M), counted from 1, instead of the whole line; lines\n"
      "                           whose key compares equal go to the next -k; -t '\\t'\n"
      "                           -k 1,1 sorts idxtool build's text by its key\n"},
-    {'S', "buffer-size", kToolValue, TakeSize,
-     "  -S, --buffer-size=SIZE   sort in at most SIZE of memory (K, M, G; N% of\n"
-     "                           memory); the default is an eighth of memory, from\n"
-     "                           64M to 1G\n"},
-    {'T', "temporary-directory", kToolValue, TakeTempDir,
-     "  -T, --temporary-directory=DIR  put the sorted runs of input beyond the\n"
-     "                           buffer in DIR, not in $TMPDIR or /tmp; they are\n"
-     "                           gone when hwsort ends\n"},
+    kToolBufferSizeRow<SortCommandLine, &SortCommandLine::space>,
+    kToolTempDirRow<SortCommandLine, &SortCommandLine::space>,
     {0, "version", kToolNoValue, TakeVersion, "      --version            show the version\n"},
     {'b', "ignore-leading-blanks", kToolNoValue, Refuse,
      "  -b -d -f -g -i -M -n -R -V, --ignore-leading-blanks, --dictionary-order,\n"
@@ -255,11 +206,13 @@ int ParseSortCommandLine(int argc, char** argv, LineSortOptions* options,
 {
     static SortCommandLine line; /* static: the option values point into argv, read until exit */
     line = SortCommandLine{LineSortOptions{'\n', -1, {}, false, false, false, false, false, 0, nullptr, nullptr},
-                           false};
+                           ToolSortSpace{0, nullptr}, false};
     ToolArguments args;
     std::string problem;
     bool parsed = ToolParse(&kCommand, argc - 1, argv + 1, &line, &args, &problem);
     *options = line.sort;
+    options->bufferBytes = line.space.bufferBytes;
+    options->tempDir = line.space.tempDir;
     if (!parsed)
         return ToolUsage("hwsort", nullptr, problem.c_str()), kSortTrouble;
     if (args.help) {

@@ -153,10 +153,12 @@ static bool TakeRecord(const char* key, const char* payload, size_t, void* conte
 ** the engine hwsort sorts with, so both give one order; the collation is
 ** not a strict weak order on every input, which that sort is safe under.
 */
-static bool ReadRecords(const std::string& text, size_t start, const char* name, bool keepOrder,
-                        BuiltRecords* built)
+static bool ReadRecords(const std::string& text, size_t start, const char* name,
+                        const IdxtoolOptions& o, BuiltRecords* built)
 {
-    RecordSortSettings settings = {keepOrder ? InputOrder : KeyOrder, nullptr, 1, 0, nullptr};
+    RecordSortSettings settings = {o.keepOrder ? InputOrder : KeyOrder, nullptr, 1, o.sort.bufferBytes,
+                                   o.sort.tempDir};
+    const char* runs = o.sort.tempDir != nullptr ? o.sort.tempDir : "temporary directory";
     RecordSort* sort = RecordSortBegin(&settings);
     if (sort == nullptr) return ToolFail(kTool, name, "out of memory", 0), false;
     built->sort = sort;
@@ -175,7 +177,7 @@ static bool ReadRecords(const std::string& text, size_t start, const char* name,
             read = false;
         } else if (!RecordSortAdd(sort, key.c_str(), key.size() + 1, (const char*)&reference, sizeof reference,
                                   &status)) {
-            ToolFail(kTool, "temporary directory", status.action, status.error);
+            ToolFail(kTool, runs, status.action, status.error);
             read = false;
         }
         keyBytes += key.size() + 1;
@@ -186,17 +188,17 @@ static bool ReadRecords(const std::string& text, size_t start, const char* name,
         if (built->copy) built->keys.reserve(keyBytes);
         built->records.reserve(line);
         read = RecordSortFinish(sort, TakeRecord, built, &status);
-        if (!read) ToolFail(kTool, "temporary directory", status.action, status.error);
+        if (!read) ToolFail(kTool, runs, status.action, status.error);
     }
     return read;
 }
 
-static int Build(const char* out, const char* textPath, bool keepOrder, bool force, bool quiet)
+static int Build(const char* out, const char* textPath, const IdxtoolOptions& o)
 {
     const char* name = strcmp(textPath, "-") != 0 ? textPath : "(standard input)";
     Replaced replaced;
     if (!LookAtOut(out, &replaced)) return kToolFailure;
-    if (replaced.kind != Replaced::kNothing && !force) {
+    if (replaced.kind != Replaced::kNothing && !o.force) {
         ToolSay(kTool, std::string(out) + " exists and is " + ReplacedWords(replaced) +
                            "; --force replaces it" +
                            (replaced.kind == Replaced::kIndex ? ", merge adds to it" : ""));
@@ -205,7 +207,7 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
     std::string text;
     if (!ReadText(textPath, name, &text)) return kToolFailure;
     BuiltRecords built = {nullptr, false, std::string(), std::vector<IndexRecord>()};
-    bool read = ReadRecords(text, SkipByteOrderMark(text, name), name, keepOrder, &built);
+    bool read = ReadRecords(text, SkipByteOrderMark(text, name), name, o, &built);
     std::unique_ptr<RecordSort, void (*)(RecordSort*)> ending(built.sort, RecordSortEnd);
     if (!read) return kToolFailure;
     std::string().swap(text);
@@ -218,9 +220,9 @@ static int Build(const char* out, const char* textPath, bool keepOrder, bool for
     FileStatus status = {nullptr, nullptr, 0};
     if (!FileReplace(out, image.data(), image.size(), &status))
         return ToolFail(kTool, status.path, status.action != nullptr ? status.action : "failed", status.error);
-    if (!quiet)
+    if (!o.quiet)
         printf("%s: %s, %s%s\n", out, ToolCount(items.size(), "record").c_str(),
-               keepOrder ? "in the order given" : "in headword order",
+               o.keepOrder ? "in the order given" : "in headword order",
                replaced.kind == Replaced::kNothing
                    ? ""
                    : ("; it was " + ReplacedWords(replaced)).c_str());
@@ -244,16 +246,19 @@ static int RunBuild(const IdxtoolOptions& o, const std::vector<const char*>& op)
 {
     int status = BuildOverInput(op[0], op[1]);
     if (status != kToolOk) return status;
-    return Build(op[0], op[1], o.keepOrder, o.force, o.quiet);
+    return Build(op[0], op[1], o);
 }
 
 static const ToolOption kBuildOptions[] = {
     {'q', "quiet", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::quiet>,
-     "  -q, --quiet        print nothing on success\n"},
+     "  -q, --quiet              print nothing on success\n"},
     {0, "keep-order", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::keepOrder>,
-     "      --keep-order   store the records in the order given (for test files)\n"},
+     "      --keep-order         store the records in the order given (for test\n"
+     "                           files)\n"},
     {0, "force", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::force>,
-     "      --force        replace OUT even when it is an index or not empty\n"},
+     "      --force              replace OUT even when it is an index or not empty\n"},
+    kToolBufferSizeRow<IdxtoolOptions, &IdxtoolOptions::sort>,
+    kToolTempDirRow<IdxtoolOptions, &IdxtoolOptions::sort>,
     {0, nullptr, kToolNoValue, nullptr, nullptr},
 };
 

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "common/arguments.h"
+#include "common/sort_space.h"
 
 struct IdxtoolOptions {
     bool quiet;      /* build, merge: -q */
     bool keepOrder;  /* build --keep-order */
     bool force;      /* build --force */
+    ToolSortSpace sort; /* build -S, -T */
     bool lookup;     /* check --lookup */
     bool dryRun;     /* merge -n */
     bool missingOk;  /* merge --missing-ok */
