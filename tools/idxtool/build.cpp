@@ -22,40 +22,42 @@
 static const char kTool[] = "idxtool";
 
 /*
-** All of TEXT: a file through the library's whole-file read; standard
-** input ("-"), a pipe or a FIFO (the library reads only regular files) as
-** a stream.
+** All of TEXT into *data (free() it): a file through the library's
+** whole-file read, whose buffer is kept as it is; standard input ("-"), a
+** pipe or a FIFO (the library reads only regular files) as a stream, into
+** a buffer that doubles as it fills.
 */
-static bool ReadText(const char* path, const char* name, std::string* text)
+static bool ReadText(const char* path, const char* name, uint8_t** data, size_t* size)
 {
+    *data = nullptr, *size = 0;
     if (strcmp(path, "-") != 0) {
-        uint8_t* data = nullptr;
-        size_t size = 0;
         FileStatus status = {nullptr, nullptr, 0};
-        enum FileRead read = FileReadWhole(path, SIZE_MAX, &data, &size, &status);
-        if (read == kFileReadOk) text->assign((const char*)data, size);
-        free(data);
+        enum FileRead read = FileReadWhole(path, SIZE_MAX, data, size, &status);
         if (read == kFileReadOk) return true;
+        free(*data), *data = nullptr, *size = 0;
         const char* step = status.action == kFileCannotOpen ? "open" : status.action;
         if (read != kFileReadFailed || status.error != 0 || status.action == kFileIsDirectory)
             return ToolFail(kTool, name, step, status.error), false;
     }
     FILE* in = strcmp(path, "-") != 0 ? fopen(path, "rb") : stdin;
     if (in == nullptr) return ToolFail(kTool, name, "open", ToolLastError()), false;
-    /* Room for a file at once: growing a large text step by step copies it over and over. */
-    if (in != stdin && fseek(in, 0, SEEK_END) == 0) {
-        long size = ftell(in);
-        if (size > 0) text->reserve((size_t)size);
-        rewind(in);
+    size_t room = 0, n = 1;
+    while (n > 0 && !ferror(in)) {
+        if (*size == room) {
+            room = room == 0 ? 65536 : room * 2;
+            uint8_t* more = room > *size ? (uint8_t*)realloc(*data, room) : nullptr;
+            if (more == nullptr) break;
+            *data = more;
+        }
+        n = fread(*data + *size, 1, room - *size, in);
+        *size += n;
     }
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) text->append(buffer, n);
-    int error = ferror(in) ? ToolLastError() : 0;
-    bool read = !ferror(in);
+    bool failed = ferror(in) != 0, full = n > 0 && !failed;
+    int error = failed ? ToolLastError() : 0;
     if (in != stdin) fclose(in);
-    if (!read) return ToolFail(kTool, name, "read", error), false;
-    return true;
+    if (!failed && !full) return true;
+    free(*data), *data = nullptr;
+    return ToolFail(kTool, name, failed ? "read" : "out of memory", error), false;
 }
 
 /*
@@ -102,9 +104,9 @@ static std::string ReplacedWords(const Replaced& r)
 }
 
 /* Skip a UTF-8 byte-order mark, which editors on Windows put first. */
-static size_t SkipByteOrderMark(const std::string& text, const char* name)
+static size_t SkipByteOrderMark(const char* text, size_t size, const char* name)
 {
-    if (text.compare(0, 3, "\xEF\xBB\xBF") != 0) return 0;
+    if (size < 3 || memcmp(text, "\xEF\xBB\xBF", 3) != 0) return 0;
     ToolSay(kTool, std::string(name) + ": skipped the UTF-8 byte-order mark at its start");
     return 3;
 }
@@ -153,8 +155,8 @@ static bool TakeRecord(const char* key, const char* payload, size_t, void* conte
 ** the engine hwsort sorts with, so both give one order; the collation is
 ** not a strict weak order on every input, which that sort is safe under.
 */
-static bool ReadRecords(const std::string& text, size_t start, const char* name,
-                        const IdxtoolOptions& o, BuiltRecords* built)
+static bool ReadRecords(const char* text, size_t size, const char* name, const IdxtoolOptions& o,
+                        BuiltRecords* built)
 {
     RecordSortSettings settings = {o.keepOrder ? InputOrder : KeyOrder, nullptr, 1, o.sort.bufferBytes,
                                    o.sort.tempDir};
@@ -166,11 +168,11 @@ static bool ReadRecords(const std::string& text, size_t start, const char* name,
     std::string key;
     size_t line = 0, keyBytes = 0;
     bool read = true;
-    for (size_t at = start; at < text.size() && read; line++) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
+    for (size_t at = SkipByteOrderMark(text, size, name); at < size && read; line++) {
+        const char* newline = (const char*)memchr(text + at, '\n', size - at);
+        size_t end = newline != nullptr ? (size_t)(newline - text) : size;
         uint32_t reference = 0;
-        const char* problem = ParseRecordLine(text.data() + at, end - at, &key, &reference);
+        const char* problem = ParseRecordLine(text + at, end - at, &key, &reference);
         if (problem != nullptr) {
             std::string where = std::string(name) + ":" + std::to_string(line + 1);
             ToolFail(kTool, where.c_str(), problem, 0);
@@ -204,21 +206,24 @@ static int Build(const char* out, const char* textPath, const IdxtoolOptions& o)
                            (replaced.kind == Replaced::kIndex ? ", merge adds to it" : ""));
         return kToolFailure;
     }
-    std::string text;
-    if (!ReadText(textPath, name, &text)) return kToolFailure;
+    uint8_t* text;
+    size_t textSize;
+    if (!ReadText(textPath, name, &text, &textSize)) return kToolFailure;
     BuiltRecords built = {nullptr, false, std::string(), std::vector<IndexRecord>()};
-    bool read = ReadRecords(text, SkipByteOrderMark(text, name), name, o, &built);
+    bool read = ReadRecords((const char*)text, textSize, name, o, &built);
+    free(text);
     std::unique_ptr<RecordSort, void (*)(RecordSort*)> ending(built.sort, RecordSortEnd);
     if (!read) return kToolFailure;
-    std::string().swap(text);
     std::vector<const IndexRecord*> items(built.records.size());
     for (size_t n = 0; n < items.size(); n++) items[n] = &built.records[n];
     uint64_t size = IndexImageSize(items.data(), items.size());
     if (size == 0) return ToolFail(kTool, out, "too many records for one index", 0);
-    std::vector<uint8_t> image((size_t)size);
-    IndexWriteImage(image.data(), items.data(), items.size());
+    /* Not zeroed: IndexWriteImage writes every byte of the image. */
+    std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[(size_t)size]);
+    if (image == nullptr) return ToolFail(kTool, out, "out of memory", 0);
+    IndexWriteImage(image.get(), items.data(), items.size());
     FileStatus status = {nullptr, nullptr, 0};
-    if (!FileReplace(out, image.data(), image.size(), &status))
+    if (!FileReplace(out, image.get(), (size_t)size, &status))
         return ToolFail(kTool, status.path, status.action != nullptr ? status.action : "failed", status.error);
     if (!o.quiet)
         printf("%s: %s, %s%s\n", out, ToolCount(items.size(), "record").c_str(),
