@@ -218,12 +218,10 @@ static int Build(const char* out, const char* textPath, const IdxtoolOptions& o)
     for (size_t n = 0; n < items.size(); n++) items[n] = &built.records[n];
     uint64_t size = IndexImageSize(items.data(), items.size());
     if (size == 0) return ToolFail(kTool, out, "too many records for one index", 0);
-    /* Not zeroed: IndexWriteImage writes every byte of the image. */
-    std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[(size_t)size]);
-    if (image == nullptr) return ToolFail(kTool, out, "out of memory", 0);
-    IndexWriteImage(image.get(), items.data(), items.size());
+    std::vector<uint8_t> image((size_t)size);
+    IndexWriteImage(image.data(), items.data(), items.size());
     FileStatus status = {nullptr, nullptr, 0};
-    if (!FileReplace(out, image.get(), (size_t)size, &status))
+    if (!FileReplace(out, image.data(), image.size(), &status))
         return ToolFail(kTool, status.path, status.action != nullptr ? status.action : "failed", status.error);
     if (!o.quiet)
         printf("%s: %s, %s%s\n", out, ToolCount(items.size(), "record").c_str(),
