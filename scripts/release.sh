@@ -5,7 +5,8 @@
 #
 #   orlix-indexjob-VERSION-windows-x86.zip    indexjob.exe, README.txt
 #   orlix-indexjob-VERSION-windows-x64.zip    indexjob.exe, README.txt
-#   orlix-indexjob-tools-VERSION-windows.zip  idxtool.exe (32-bit), README.txt
+#   orlix-indexjob-tools-VERSION-windows.zip  x86/ and x64/ idxtool.exe and
+#                                             hwsort.exe, README.txt
 #   orlix-tools_VERSION_amd64.deb             idxtool, hwsort for Debian
 #   SHA256SUMS                                sha256sum -c SHA256SUMS
 #
@@ -122,18 +123,24 @@ EOF
 }
 
 pack_tools() {
-  local dir="$pack/orlix-indexjob-tools-$VERSION-windows"
-  mkdir -p "$dir"
-  cp "$build/install/windows-x86/bin/idxtool.exe" "$dir/"
+  local dir="$pack/orlix-indexjob-tools-$VERSION-windows" bits preset
+  for bits in x86 x64; do
+    preset=windows-$bits
+    mkdir -p "$dir/$bits"
+    cp "$build/install/$preset/bin/idxtool.exe" "$build/install/$preset/bin/hwsort.exe" "$dir/$bits/"
+  done
   readme "$dir/README.txt" <<EOF
 Orlix index job $VERSION: maintainer tools for Windows
 
 idxtool.exe builds, dumps, checks and merges the index files of the Orlix
 index job; its merge is the one the index job runs (idxtool --help).
-A 32-bit build: it runs on 32- and 64-bit Windows, from any directory.
-It needs no OrlixDB.dll.
+hwsort.exe sorts lines in the headword order of the index, as sort does
+(hwsort --help); its result builds the same index as on any other system.
+x86\\ holds the 32-bit builds, which run on 32- and 64-bit Windows; x64\\
+the 64-bit builds, for large files.  Either runs from any directory and
+needs no OrlixDB.dll.
 
-Version: $VERSION (idxtool --version).
+Version: $VERSION (idxtool --version, hwsort --version).
 Checksums: SHA256SUMS, published beside this archive.
 EOF
 }

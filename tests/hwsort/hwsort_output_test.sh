@@ -23,9 +23,20 @@ expect 2 "out: is a link that leads nowhere"          "$hwsort" -o out in;      
 [ ! -e gone ] || fail "the link's destination was created"
 fresh directory;         files; rm out; mkdir out
 expect 2 "out: is a directory, not a file"            "$hwsort" -o out in;                nothing_left
-fresh fifo;              files; rm out; mkfifo out
-expect 2 "out: is a FIFO, not a file"                 timeout 60 "$hwsort" -o out in;     nothing_left
+# A pipe, a device or standard output is written to directly, as sort does.
+fresh fifo;              files; rm out; mkfifo out; cat out >got &
+expect 0 ""                                           timeout 60 "$hwsort" -o out in;     wait; same got sorted; nothing_left
 [ -p out ] || fail "the FIFO was replaced"
+fresh dev_stdout;        files
+expect 0 ""                                           sh -c '"$0" -o /dev/stdout in | cat >got' "$hwsort"; same got sorted
+fresh dev_stdout_file;   files
+expect 0 ""                                           sh -c '"$0" -o /dev/stdout in >got' "$hwsort"; same got sorted
+fresh dev_null;          files
+expect 0 ""                                           "$hwsort" -o /dev/null in;          same out before; nothing_left
+[ -c /dev/null ] || fail "/dev/null was replaced"
+# -o with no input named would wait on the terminal: refused, FILE untouched.
+fresh terminal;          files
+expect 2 "-o without a FILE to read would read the terminal" script -qec "'$hwsort' -o out" /dev/null; same out before
 fresh mode_kept;         files; chmod 640 out
 expect 0 ""                                           "$hwsort" -o out in;                same out sorted; nothing_left
 [ "$(stat -c %a out)" = 640 ] || fail "mode $(stat -c %a out)"

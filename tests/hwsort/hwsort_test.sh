@@ -58,7 +58,22 @@ sorts  "-k 1,1"        'b z\na y\na x\n'                   'a y\na x\nb z\n'    
 sorts  "-c -t , -k 2"  'x,a\na,b\n'                         ''                                    0
 sorts  "-c -t , -k 2"  'a,b\nx,a\n'                         ''                                    1
 sorts  "-t : -k 2,2"   'no separator\nk:b\nj:a\n'          'no separator\nj:a\nk:b\n'         0
-# -c: exit 1 on the first line out of order, 0 when sorted.
+# Several -k: lines whose key compares equal go to the next key.
+sorts  "-t , -k 2,2 -k 1,1" 'b,x\na,x\nc,a\nB,x\n'      'c,a\na,x\nB,x\nb,x\n'          0
+sorts  "-t , -k 2,2 -k 1,1 -r" 'b,x\na,x\nc,a\n'        'b,x\na,x\nc,a\n'                0
+sorts  "-t , -k 2,2 -k 1,1 -u" 'b,x\na,x\nb,x\n'        'a,x\nb,x\n'                      0
+sorts  "-c -t , -k 2,2 -k 1,1" 'c,a\nb,x\na,x\n'        ''                                    1
+sorts  "-c -t , -k 2,2 -k 1,1" 'c,a\na,x\nb,x\n'        ''                                    0
+# What sort users type: -s (always stable), -S and -T accepted; -m merges.
+sorts  "-s"    'b\na\n'                              'a\nb\n'                               0
+sorts  "--buffer-size=2G --temporary-directory=." 'b\na\n' 'a\nb\n'                        0
+sorts  "-m"    'a\nc\n'                              'a\nc\n'                               0
+# -c: exit 1 on the first line out of order, 0 when sorted; -C silently.
+sorts  "-C"    'a\nc\nb\n'                            ''                                      1
+sorts  "--check=quiet" 'a\nc\nb\n'                    ''                                      1
+sorts  "--check=silent" 'a\nb\n'                       ''                                      0
+sorts  "-c -o x" 'a\n'                                 ''                                      2
+sorts  "-c -m" 'a\n'                                   ''                                      2
 sorts  "-c"    'a\nb\nb\n'                            ''                                      0
 sorts  "-c -u" 'a\nb\nb\n'                            ''                                      1
 sorts  "-c"    'a\nc\nb\n'                            ''                                      1
@@ -87,6 +102,12 @@ printf 'a\nc\nb\n' > "$work/list"
 "$hwsort" -c "$work/list" 2> "$work/err"; status=$?
 [ "$status" -eq 1 ] || fail "-c on a file: status $status"
 grep -qxF "hwsort: $work/list:3: disorder: b" "$work/err" || fail "-c message: $(cat "$work/err")"
+
+# -C says nothing; -m merges sorted files, ties from the first.
+[ -z "$(printf 'b\na\n' | "$hwsort" -C 2>&1)" ] || fail "-C said something"
+printf 'a@1\nc\n' >"$work/m1"
+printf 'a@01\nb\nd\n' >"$work/m2"
+[ "$("$hwsort" -m "$work/m1" "$work/m2" | paste -sd,)" = "a@1,a@01,b,c,d" ] || fail "-m: $("$hwsort" -m "$work/m1" "$work/m2")"
 
 # Several files are one input; options may follow the names; "-" is stdin.
 printf 'd\nb' > "$work/one"

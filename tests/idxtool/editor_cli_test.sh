@@ -29,6 +29,7 @@ printf 'banana\t2\ncherry\t3\n' >b.txt
 "$tool" build a.idx a.txt >/dev/null
 "$tool" build b.idx b.txt >/dev/null
 printf 'NOTANINDEX-----------' >junk.idx
+mkdir dir
 
 # explain: first line RESULT<TAB>RULE; keys may begin with '-'; escapes.
 ix 0 $'1\tinner punctuation'      explain co-op coop
@@ -52,10 +53,18 @@ find_gives bank.idx BANK@9 $'BANK\t3|Bank\t2|Bank@2\t5|bank\t1|\\x20bank\t6|bank
 find_gives bank.idx -bank  $'-Bank\t12|-bank\t8'
 find_gives bank.idx 'bank\x202' $'bank 2\t10'
 find_gives bank.idx bankx  ''
+printf 'bank@3\t1\nbank\\t@6\t2\nBank\t3\nbank\\t\t4\nbanks\t5\n-bank\t6\n' >edge.txt
+"$tool" build edge.idx edge.txt >/dev/null
+for key in bank 'bank ' 'bank\t' ' \t bank\t '; do
+  find_gives edge.idx "$key" $'Bank\t3|bank\\t\t4|bank@3\t1|bank\\t@6\t2'
+done
 ix 1 "no record of 'bankx'"       find bank.idx bankx
 ix 1 "unsorted.idx: not in headword order at record 2; see idxtool check" find unsorted.idx bank
-ix 2 "missing.idx: no such file"  find missing.idx bank
-ix 2 "junk.idx: not an index file" find junk.idx bank
+ix 1 "missing.idx: no such file"  find missing.idx bank
+ix 1 "junk.idx: not an index file" find junk.idx bank
+ix 1 "dir: is a directory, not a file" find dir bank
+ix 1 "dir: is a directory, not a file" dump dir
+ix 1 "dir: is a directory, not a file" check --lookup dir
 ix 2 "unknown escape"             find bank.idx 'b\q'
 ix 2 "find: expects FILE KEY, not 1 operand" find bank.idx
 
@@ -69,18 +78,19 @@ ix 0 "ok, 4 records in order"      check cyclic.idx
 
 # merge --dry-run: the figures, and nothing written.
 cp a.idx before.idx
-ix 0 "added:           1 records"  merge --dry-run a.idx b.idx
-ix 0 "already present: 1 records"  merge --dry-run a.idx b.idx
+ix 0 "already present: 1 record"  merge --dry-run a.idx b.idx
+grep -q "1 records" out.txt && fail "counts do not agree in number: $(cat out.txt)"
 ix 0 "result:          3 records"  merge --dry-run a.idx b.idx
-ix 0 "a.idx would be rewritten"    merge --dry-run a.idx b.idx missing.idx
-ix 0 "missing.idx: no such file, counted as empty" merge --dry-run a.idx b.idx missing.idx
+ix 1 "a.idx would be rewritten"    merge --dry-run a.idx b.idx missing.idx
+ix 1 "missing.idx: no such file, counted as empty" merge --dry-run a.idx b.idx missing.idx
+ix 0 "a.idx would be rewritten"    merge --dry-run --missing-ok a.idx b.idx missing.idx
 ix 1 "gone.idx: no such file, counted as empty" merge --dry-run a.idx gone.idx junk.idx
 cmp -s a.idx before.idx || fail "merge --dry-run changed the target"
 ix 0 "a.idx would stay as it is"   merge --dry-run a.idx a.idx
 ix 0 "new.idx would be created"    merge --dry-run new.idx a.idx
 grep -q "counted as empty" out.txt && fail "a missing target was named as a missing source"
 [ -e new.idx ] && fail "merge --dry-run created the target"
-ix 0 "no file would be written"    merge --dry-run none.idx missing.idx
+ix 1 "no file would be written"    merge --dry-run none.idx missing.idx
 ix 1 "junk.idx: not an index file (wrong magic); a merge would stop here" merge --dry-run a.idx b.idx junk.idx
 ix 2 "merge: expects TARGET SOURCE..., not 0 operands" merge --dry-run
 # The real merge then does what the dry run said.

@@ -26,11 +26,13 @@ mkdir -p "$long"
 ix 1 "idxtool: $long/missing.txt: open: No such file or directory" build c.idx "$long/missing.txt"
 ix 1 "idxtool: $long/x.idx/y.idx: cannot create its temporary: No such file" build "$long/x.idx/y.idx" a.txt
 ix 1 "junk.idx: not an index file (wrong magic)" check junk.idx
-ix 0 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
-ix 0 "missing.idx: no such file, counted as empty" merge a.idx missing.idx b.idx
+ix 1 "a.idx: ok, 6 records"    merge a.idx b.idx missing.idx
+ix 1 "missing.idx: no such file, counted as empty" merge a.idx missing.idx b.idx
+ix 0 "a.idx: ok, 6 records"    merge --missing-ok a.idx missing.idx b.idx
+ix 0 "new.idx: ok, created, 2 records" merge new.idx b.idx
 ix 0 "a.idx: ok, 6 records in order" check a.idx
 ix 1 "junk.idx: not an index file (wrong magic)" merge a.idx b.idx junk.idx
-ix 0 "none.idx: ok, nothing to index" merge none.idx missing.idx
+ix 1 "none.idx: ok, nothing to index" merge none.idx missing.idx
 
 # build sorts, records of equal keys in their order in the text; -q is
 # silent; --force replaces what is not an index; keys that compare
@@ -45,7 +47,27 @@ printf -- '-\t1\n-- \t2\n+ -\t3\nx\t4\n' >cyclic.txt
 ix 0 "cyc.idx: 4 records, in headword order" build cyc.idx cyclic.txt
 ix 0 "cyc.idx: ok, 4 records in order" check cyc.idx
 ix 1 "junk.idx exists and is not an index; --force replaces it" build junk.idx b.txt
-ix 0 "junk.idx: 2 records" build --force junk.idx b.txt
+ix 0 "junk.idx: 2 records, in headword order; it was not an index" build --force junk.idx b.txt
+ix 1 "s.idx exists and is an index of 5 records; --force replaces it, merge adds to it" build s.idx b.txt
+ix 0 "s.idx: 2 records, in headword order; it was an index of 5 records" build --force s.idx b.txt
+: >empty.idx
+ix 0 "empty.idx: 2 records, in headword order" build empty.idx b.txt
+# A text saved by a Windows editor: the byte-order mark is skipped and said,
+# CRLF line ends kept working, and find reaches the first key.
+printf '\xEF\xBB\xBFbank\t1\r\nbang\t2\r\n' >bom.txt
+ix 0 "idxtool: bom.txt: skipped the UTF-8 byte-order mark at its start" build bom.idx bom.txt
+ix 0 "$(printf 'bang\t2\nbank\t1')" dump bom.idx
+ix 0 "$(printf 'bank\t1')" find bom.idx bank
+printf 'bank\t1\n\xEF\xBB\xBFbang\t2\n' >bom2.txt
+ix 1 "bom2.txt:2: key starts with a byte-order mark (U+FEFF)" build bom2.idx bom2.txt
+# What is shown is the bytes: invisible and direction-changing characters
+# are escaped, and the dump builds the same index again.
+printf 'a\xE2\x80\xAEb\t1\nc\xE2\x80\x8Bd\xC2\xA0\t2\n' >hidden.txt
+"$tool" build hidden.idx hidden.txt >/dev/null
+ix 0 "$(printf 'a\\xE2\\x80\\xAEb\t1\nc\\xE2\\x80\\x8Bd\\xC2\\xA0\t2')" dump hidden.idx
+"$tool" build hidden2.idx out.txt >/dev/null && cmp -s hidden.idx hidden2.idx || fail "the escaped dump does not build the same index"
+ix 0 'a\xE2\x80\xAEb' find hidden.idx 'a\xE2\x80\xAEb'
+ix 0 "first key:  'a\xE2\x80\xAEb'" explain 'a\xE2\x80\xAEb' x
 mkfifo fifo && mkdir dir
 ix 1 "idxtool: fifo: is a FIFO, not a file" build fifo b.txt
 ix 1 "idxtool: dir: is a directory, not a file" build dir b.txt
@@ -63,7 +85,7 @@ if [ -w /dev/full ]; then
 1 dump a.idx
 1 merge --dry-run a.idx b.idx
 1 explain a b
-2 find a.idx apple
+1 find a.idx apple
 1 check --lookup a.idx
 1 --version
 FULL

@@ -28,10 +28,21 @@ TEST(RecordText, FormatsAndParsesBack)
         {"trail ", 3, "trail\\x20\t3\n"},
         {" ", 3, "\\x20\t3\n"},
         {"\r", 3, "\\x0D\t3\n"},
-        /* Text in UTF-8 stays as it is: é, ß, €, U+FFFD, U+10000, U+10FFFF, NBSP. */
+        /* Text in UTF-8 stays as it is: é, ß, €, U+FFFD, U+10000, U+10FFFF. */
         {"caf\xC3\xA9 Stra\xC3\x9F" "e", 1, "caf\xC3\xA9 Stra\xC3\x9F" "e\t1\n"},
-        {"\xE2\x82\xAC\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xC2\xA0", 1,
-         "\xE2\x82\xAC\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xC2\xA0\t1\n"},
+        {"\xE2\x82\xAC\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", 1,
+         "\xE2\x82\xAC\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\t1\n"},
+        /* What shows as nothing or turns the line around is written as its
+           bytes: NBSP, soft hyphen, U+200B..U+200F, U+2028..U+202E,
+           U+2060..U+2064, U+2066..U+2069, the byte-order mark; their
+           neighbours U+009F (C1), U+00A1, U+200A, U+202F, U+2065, U+206A stay. */
+        {"a\xC2\xA0" "b\xC2\xAD", 1, "a\\xC2\\xA0b\\xC2\\xAD\t1\n"},
+        {"\xE2\x80\x8B\xE2\x80\x8F\xE2\x80\xA8\xE2\x80\xAE", 1,
+         "\\xE2\\x80\\x8B\\xE2\\x80\\x8F\\xE2\\x80\\xA8\\xE2\\x80\\xAE\t1\n"},
+        {"\xE2\x81\xA0\xE2\x81\xA4\xE2\x81\xA6\xE2\x81\xA9\xEF\xBB\xBF", 1,
+         "\\xE2\\x81\\xA0\\xE2\\x81\\xA4\\xE2\\x81\\xA6\\xE2\\x81\\xA9\\xEF\\xBB\\xBF\t1\n"},
+        {"\xC2\xA1\xE2\x80\x8A\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", 1,
+         "\xC2\xA1\xE2\x80\x8A\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\t1\n"},
         /* What is no text is escaped byte by byte: overlongs, a surrogate, past
            U+10FFFF, no lead byte, a sequence cut short, a C1 control. */
         {"\xC0\xAF\xE0\x80\xAF", 2, "\\xC0\\xAF\\xE0\\x80\\xAF\t2\n"},
@@ -109,7 +120,14 @@ static Piece RandomPiece(std::mt19937& rng, bool afterCut)
         return {{control}, control == '\t' ? "\\t" : control == '\n' ? "\\n" : Hex({control}),
                 false};
     case 3:
-    case 4: return {Utf8(character), Utf8(character), false};
+    case 4: {
+        /* Characters that show as nothing or turn the text are shown as their bytes. */
+        static const uint32_t kHidden[] = {0xA0, 0xA0, 0xAD, 0xAD, 0x200B, 0x200F, 0x2028, 0x202E,
+                                           0x2060, 0x2064, 0x2066, 0x2069, 0xFEFF, 0xFEFF};
+        bool hidden = false;
+        for (size_t i = 0; i < 14; i += 2) hidden |= character >= kHidden[i] && character <= kHidden[i + 1];
+        return {Utf8(character), hidden ? Hex(Utf8(character)) : Utf8(character), false};
+    }
     case 5: return {c1, Hex(c1), false};
     case 6: return {cut, Hex(cut), true};
     }
@@ -163,6 +181,7 @@ TEST(RecordText, RefusesBadLines)
         {"a\\x00\t1", "a key cannot hold a NUL byte"},
         {std::string("a\0b\t1", 5), "a key cannot hold a NUL byte"},
         {std::string(1025, 'k') + "\t1", "key longer than 1024 bytes"},
+        {"\xEF\xBB\xBF" "bank\t1", "key starts with a byte-order mark (U+FEFF); write \\xEF\\xBB\\xBF if it is meant"},
     };
     for (const BadLine& c : table) {
         std::string key;

@@ -5,8 +5,8 @@
 # byte for byte as it was, create none, and, for a usage slip (exit 2),
 # print one line.
 # Usage: slips_test.sh IDXTOOL HWSORT (host), or, as a Wine runner,
-# slips_test.sh setup|cleanup|slips with ORLIX_IDXTOOL and ORLIX_WORK set
-# (the rows of hwsort, a host tool, are left out there).
+# slips_test.sh setup|cleanup|slips with ORLIX_IDXTOOL, ORLIX_HWSORT and
+# ORLIX_WORK set.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib/checks.sh"
@@ -29,7 +29,7 @@ snapshot() {
 # slip STATUS TEXT PROGRAM ARGS...: PROGRAM is idxtool (`tool`) or hwsort.
 slip() {
   local status="$1" text="$2" program=("${tool[@]}"); shift 2
-  [ "$1" = hwsort ] && program=("$hwsort") && [ -z "$hwsort" ] && return
+  [ "$1" = hwsort ] && program=("${hwsort[@]}")
   case_name="$*"
   files_before
   "${program[@]}" "${@:2}" >out.txt 2>err.txt <my.tsv
@@ -53,6 +53,8 @@ rows() {
   slip 2 "OUT 'a.idx' is TEXT 'a.idx'"               idxtool build --force a.idx a.idx
   slip 1 "my.tsv exists and is not an index; --force replaces it" idxtool build my.tsv empty.txt
   slip 1 "link.tsv exists and is not an index"       idxtool build link.tsv empty.txt
+  slip 1 "a.idx exists and is an index of 2 records; --force replaces it, merge adds to it" idxtool build a.idx my.tsv
+  slip 2 "build: an empty operand names no file"     idxtool build '' my.tsv
   slip 2 "unknown option '-o'"                       idxtool build -o a.idx my.tsv
   slip 1 "idxtool: missing.tsv: open: "              idxtool build new.idx missing.tsv
   slip 2 "build: '-' is standard input, which only build's TEXT reads" idxtool build - my.tsv
@@ -69,6 +71,9 @@ rows() {
   slip 0 "idxtool find FILE KEY"                     idxtool help
   slip 0 "idxtool find FILE KEY"                     idxtool --help
   slip 0 "Usage: idxtool find"                       idxtool find --help
+  slip 0 "Usage: idxtool build"                      idxtool build -h a.idx my.tsv
+  slip 0 "--missing-ok"                              idxtool merge -h
+  slip 2 "merge: expects TARGET SOURCE... (at most 1025 operands), not 1026 operands" idxtool merge a.idx $(seq -f s%g.idx 1025)
   slip 2 "merge: expects TARGET SOURCE..., not 1 operand" idxtool merge -n a.idx
   slip 2 "merge: unknown option '-x'"                idxtool merge -x a.idx my.idx
   slip 2 "merge: expects TARGET SOURCE..., not 0 operands" idxtool merge --dry-run
@@ -88,15 +93,28 @@ rows() {
   slip 2 "-k takes N or N,M"                         hwsort -k 2,1 -o my.tsv my.tsv
   slip 2 "-k takes N or N,M"                         hwsort -k 1.2 -o my.tsv my.tsv
   slip 2 "-t takes one byte"                         hwsort -t ab -k 1 -o my.tsv my.tsv
-  slip 2 "option '--key' given twice"                hwsort -k 1 -k 2 -o my.tsv my.tsv
+  slip 2 "option '-o' given twice"                   hwsort -o my.tsv -o a.idx my.tsv
+  slip 2 "option '-n' has no meaning in headword order" hwsort -n -o my.tsv my.tsv
+  slip 2 "-S takes a size"                           hwsort -S 10x -o my.tsv my.tsv
+  slip 2 "option '--check' takes quiet, silent or diagnose-first" hwsort --check=loud my.tsv
+  slip 0 "Usage: hwsort"                             hwsort -h -o my.tsv my.tsv
   slip 2 "-c takes one file at most"                 hwsort -c my.tsv a.idx
   slip 0 "Usage: hwsort"                             hwsort -o my.tsv --help my.tsv
   slip 2 "missing.tsv"                               hwsort -o my.tsv my.tsv missing.tsv
+  # An index is never written over nor sorted as text.
+  slip 2 "a.idx: is an index; hwsort writes text over no index" hwsort -t '\t' -k 1,1 -o a.idx my.tsv
+  slip 2 "a.idx: is an index"                        hwsort -o a.idx a.idx
+  slip 2 "a.idx: is an index, not text; 'idxtool dump a.idx' prints its records" hwsort a.idx
+  slip 2 "a.idx: is an index, not text"              hwsort -o my.tsv my.tsv a.idx
+  slip 2 "-c only checks and writes nothing: no -o with it" hwsort -c -o my.tsv my.tsv
+  slip 2 "an empty operand names no file"           hwsort -o my.tsv my.tsv ''
+  slip 2 "an empty operand names no file"           idxtool merge a.idx ''
 }
 
-# The Wine case: idxtool.exe, output to files, never pipes (see wine_env.sh).
+# The Wine case: idxtool.exe and hwsort.exe, output to files, never pipes
+# (see wine_env.sh).
 case_slips() {
-  hwsort="" tool=(wine "$ORLIX_IDXTOOL")
+  tool=(wine "$ORLIX_IDXTOOL") hwsort=(wine "$ORLIX_HWSORT")
   fresh slips
   rows
 }
@@ -106,7 +124,7 @@ if [ "${1:-}" = setup ] || [ "${1:-}" = cleanup ] || [ "${1:-}" = slips ]; then
   wine_dispatch "$1"
 else
   tool=("$(realpath "${1:?usage: slips_test.sh IDXTOOL HWSORT}")")
-  hwsort=$(realpath "${2:?usage: slips_test.sh IDXTOOL HWSORT}")
+  hwsort=("$(realpath "${2:?usage: slips_test.sh IDXTOOL HWSORT}")")
   scratch
   rows
   finish "idxtool and hwsort slips"

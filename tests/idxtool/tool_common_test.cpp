@@ -60,9 +60,21 @@ TEST(ToolCommon, SameFileByIdentity)
 
 namespace {
 
+struct Seen {
+    bool quiet, force;
+    const char* output;
+};
+
+bool TakeOutput(void* o, const char* typed, const char* value, std::string* problem)
+{
+    return ToolTakeOnce(&((Seen*)o)->output, typed, value, problem);
+}
+
 const ToolOption kOptions[] = {
-    {'q', "quiet", false, "q"}, {'o', "output", true, "o"}, {0, "force", false, "f"},
-    {0, nullptr, false, nullptr},
+    {'q', "quiet", kToolNoValue, ToolSetFlag<Seen, &Seen::quiet>, "q"},
+    {'o', "output", kToolValue, TakeOutput, "o"},
+    {0, "force", kToolNoValue, ToolSetFlag<Seen, &Seen::force>, "f"},
+    {0, nullptr, kToolNoValue, nullptr, nullptr},
 };
 const ToolCommand kCommand = {"cmd", "A B", 1, 2, false, kOptions, ""};
 
@@ -71,49 +83,49 @@ struct ParseCase {
     std::string result; /* operands and options seen, or the problem */
 };
 
-/* "operands|quiet=...|output=...|force=..." or "help", for the table. */
-std::string Seen(const ToolArguments& args)
+/* "operands|quiet|output=...|force" or "help", for the table. */
+std::string Said(const ToolArguments& args, const Seen& seen)
 {
-    if (args.help) return "help";
     std::string text;
     for (const char* op : args.operands) text += std::string(op) + " ";
-    for (const char* name : {"quiet", "output", "force"}) {
-        const char* value = ToolOptionValue(&kCommand, &args, name);
-        if (value != nullptr) text += std::string("|") + name + "=" + value;
-    }
-    return text;
+    if (seen.output != nullptr) text += std::string("|output=") + seen.output;
+    return args.help ? "help" : text + (seen.quiet ? "|quiet" : "") + (seen.force ? "|force" : "");
 }
 
 TEST(ToolCommon, ParsesTheCommandLine)
 {
     const std::vector<ParseCase> table = {
         {{"a"}, "a "},
-        {{"a", "-q", "b"}, "a b |quiet="},
-        {{"-qoFILE", "a"}, "a |quiet=|output=FILE"},
-        {{"-qo", "FILE", "a"}, "a |quiet=|output=FILE"},
+        {{"a", "-q", "b"}, "a b |quiet"},
+        {{"-qoFILE", "a"}, "a |output=FILE|quiet"},
+        {{"-qo", "FILE", "a"}, "a |output=FILE|quiet"},
         {{"--output=x", "a"}, "a |output=x"},
         {{"--output", "--force", "a"}, "a |output=--force"},
         {{"a", "--", "--help"}, "a --help "},
         {{"-", "b"}, "- b "},
         {{"a", "b", "--help"}, "help"},
+        {{"a", "-h"}, "help"},
         {{"a", "b", "c", "--help"}, "help"},
         {{"-x", "a"}, "unknown option '-x'"},
         {{"--forced", "a"}, "unknown option '--forced'"},
         {{"--force=yes", "a"}, "option '--force' takes no value"},
         {{"a", "-o"}, "option '-o' needs a value"},
         {{"a", "--output"}, "option '--output' needs a value"},
-        {{"-o", "x", "-o", "y", "a"}, "option '--output' given twice"},
+        {{"-o", "x", "-o", "y", "a"}, "option '-o' given twice"},
+        {{"-o", "x", "--output=y", "a"}, "option '--output' given twice"},
+        {{"--force", "--output", "a", "-qq", "b"}, "b |output=a|quiet|force"},
         {{}, "expects A B, not 0 operands"},
-        {{"a", "b", "c"}, "expects A B, not 3 operands"},
+        {{"a", "b", "c"}, "expects A B (at most 2 operands), not 3 operands"},
         {{"--", "-x"}, "-x "},
     };
     for (const ParseCase& c : table) {
         ToolArguments args;
+        Seen seen = {false, false, nullptr};
         std::string problem;
         std::vector<char*> argv;
         for (const char* a : c.argv) argv.push_back(const_cast<char*>(a));
-        bool ok = ToolParse(&kCommand, (int)argv.size(), argv.data(), &args, &problem);
-        EXPECT_EQ(ok ? Seen(args) : problem, c.result) << c.argv.size() << " arguments";
+        bool ok = ToolParse(&kCommand, (int)argv.size(), argv.data(), &seen, &args, &problem);
+        EXPECT_EQ(ok ? Said(args, seen) : problem, c.result) << c.argv.size() << " arguments";
     }
 }
 

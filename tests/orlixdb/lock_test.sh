@@ -112,8 +112,8 @@ nothing_left
 fresh long_name
 long=$(printf 'n%.0s' $(seq 1 251)).idx
 printf 'old\t1\n' >old.txt && printf 'new\t7\n' >new.txt
-ix 0 "records" build "$long" old.txt
-ix 0 "records" build s.idx new.txt
+ix 0 "1 record," build "$long" old.txt
+ix 0 "1 record," build s.idx new.txt
 ix 0 "ok, 2 records" merge "$long" s.idx
 nothing_left
 lock=$(mkdir probe && cd probe && cp "$work/stopped_holder/before.idx" "$long" &&

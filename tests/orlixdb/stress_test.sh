@@ -19,7 +19,7 @@ worker() {
   local n="$1" run failed=0
   for run in $(seq 1 "$runs"); do
     record "$n" "$run" >"in.$n.txt"
-    "${tool[@]}" build "s.$n.idx" "in.$n.txt" >"out.$n.txt" 2>&1 </dev/null &&
+    "${tool[@]}" build --force "s.$n.idx" "in.$n.txt" >"out.$n.txt" 2>&1 </dev/null &&
       "${tool[@]}" merge t.idx "s.$n.idx" >"out.$n.txt" 2>&1 </dev/null || { failed=$((failed + 1)); cat "out.$n.txt"; }
   done
   echo "$failed" >"result.$n"

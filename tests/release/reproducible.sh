@@ -82,11 +82,11 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout tsa-key.pem -out tsa.p
 python3 -m zipfile -e "$b/dist/$tools.zip" signed
 python3 -m zipfile -e "$a/dist/$tools.zip" unsigned
 osslsigncode add -TSA-certs tsa.pem -TSA-key tsa-key.pem -TSA-time "$(date +%s)" \
-  -in "signed/$tools/idxtool.exe" -out stamped.exe >/dev/null 2>&1 || fail "osslsigncode add failed"
+  -in "signed/$tools/x86/idxtool.exe" -out stamped.exe >/dev/null 2>&1 || fail "osslsigncode add failed"
 expect 0 "Timestamp Server Signature verification: ok" \
   osslsigncode verify -CAfile cert.pem -TSA-CAfile tsa.pem -in stamped.exe
 osslsigncode remove-signature -in stamped.exe -out unstamped.exe >/dev/null 2>&1
-cmp -s unstamped.exe "unsigned/$tools/idxtool.exe" ||
+cmp -s unstamped.exe "unsigned/$tools/x86/idxtool.exe" ||
   fail "a timestamped program without its signature is not the unsigned one"
 
 # What dist/ holds.
@@ -109,13 +109,14 @@ while read -r zip entries; do
 done <<LIST
 $x86 README.txt indexjob.exe
 $x64 README.txt indexjob.exe
-$tools README.txt idxtool.exe
+$tools README.txt x64/hwsort.exe x64/idxtool.exe x86/hwsort.exe x86/idxtool.exe
 LIST
 
 # The link time is SOURCE_DATE_EPOCH.
 stamp=$(LC_ALL=C TZ=UTC date -d "@$epoch" '+%a %b %e %H:%M:%S %Y')
 for exe in windows-x86/src/indexjob.exe windows-x64/src/indexjob.exe \
-           windows-x86/tools/idxtool/idxtool.exe install/windows-x86/bin/idxtool.exe; do
+           windows-x86/tools/idxtool/idxtool.exe install/windows-x86/bin/idxtool.exe \
+           install/windows-x64/bin/hwsort.exe install/windows-x86/bin/hwsort.exe; do
   got=$(x86_64-w64-mingw32-objdump -p "$a/build/release/$exe" | sed -n 's/^Time\/Date[[:space:]]*//p')
   [ "$got" = "$stamp" ] || fail "$exe was linked at '$got', not at SOURCE_DATE_EPOCH ($stamp)"
 done

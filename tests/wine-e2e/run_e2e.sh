@@ -8,6 +8,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../wine/wine_env.sh"
 
 tool=(wine "$ORLIX_IDXTOOL")
+hwsort() { wine "$ORLIX_HWSORT" "$@" >hwsort.out 2>hwsort.err </dev/null; }
+hwsort_ok() { hwsort "$@" || die "hwsort $*: $(cat hwsort.err)"; }
 
 # A dictionary directory holding the three indexes built from TEXT files
 # in the order of the text (the target is unsorted on purpose; an empty name
@@ -163,12 +165,34 @@ case_idxtool_editor_commands() {
   [ $? = 1 ] && grep -q '1 of 4 keys not found by binary search' out.txt ||
     die "check --lookup: $(cat out.txt)"
   cp bank.idx before.idx
-  idxtool_ok merge --dry-run bank.idx cyclic.idx gone.idx
+  idxtool merge --dry-run bank.idx cyclic.idx gone.idx
+  [ $? = 1 ] || die "merge --dry-run with a missing source did not exit 1"
   grep -q 'added:           4 records' out.txt || die "merge --dry-run: $(cat out.txt)"
   grep -q 'gone.idx: no such file, counted as empty' out.txt || die "merge --dry-run: $(cat out.txt)"
   cmp -s bank.idx before.idx || die "merge --dry-run changed the target"
   idxtool_ok --help
   grep -q -- '--lookup' out.txt || die "--help: $(cat out.txt)"
+}
+
+# The Windows hwsort gives the host's bytes: the same order, CRLF line ends
+# kept, -o in place, text that builds the same index, and no index touched.
+case_hwsort_same_bytes() {
+  fresh "$case_name"
+  printf 'bank\r\nBank@2\r\n-bank\r\nbanks\r\nBANK\r\nbank@10\r\n\xc3\xa9t\xc3\xa9\r\nco-op\r\ncoop\r\na b\r\nab\r\n' >words.txt
+  printf 'a b\r\nab\r\nBANK\r\nBank@2\r\nbank\r\nbank@10\r\n-bank\r\nbanks\r\ncoop\r\nco-op\r\n\xc3\xa9t\xc3\xa9\r\n' >want.txt
+  printf 'b\t1\r\na\t2\r\nA\t3\r\n' >text.txt && printf 'A\t3\r\na\t2\r\nb\t1\r\n' >text.want
+  idxtool_ok build built.idx text.txt && cp built.idx before.idx
+  hwsort_ok -o words.txt words.txt && hwsort_ok -t '\t' -k 1,1 -o text.txt text.txt
+  idxtool_ok build --keep-order sorted.idx text.txt
+  cmp -s words.txt want.txt && cmp -s text.txt text.want && cmp -s built.idx sorted.idx ||
+    die "not the host's bytes: $(od -c words.txt text.txt | head)"
+  hwsort -o built.idx text.txt
+  [ $? = 2 ] && grep -q 'built.idx: is an index' hwsort.err || die "-o over an index: $(cat hwsort.err)"
+  hwsort built.idx
+  [ $? = 2 ] && grep -q "is an index, not text; 'idxtool dump built.idx'" hwsort.err || die "$(cat hwsort.err)"
+  idxtool build built.idx text.txt
+  [ $? = 1 ] && grep -q 'is an index of 3 records; --force' out.txt || die "build: $(cat out.txt)"
+  cmp -s built.idx before.idx || die "the index was touched"
 }
 
 case_name="$1"

@@ -2,87 +2,79 @@
 
 #include <string.h>
 
-static std::string Quoted(const char* text, size_t length)
+static std::string Quoted(const std::string& text)
 {
-    return "'" + std::string(text, length) + "'";
+    return "'" + text + "'";
 }
 
-static int FindOption(const ToolCommand* command, char letter, const char* name, size_t length)
+static const ToolOption* FindOption(const ToolCommand* command, char letter, const char* name,
+                                    size_t length)
 {
-    for (int n = 0; command->options != nullptr && command->options[n].help != nullptr; n++) {
-        const ToolOption& o = command->options[n];
-        if (letter != 0 ? o.letter == letter
-                        : o.name != nullptr && strlen(o.name) == length &&
-                              memcmp(o.name, name, length) == 0)
-            return n;
-    }
-    return -1;
+    for (const ToolOption* o = command->options; o != nullptr && o->take != nullptr; o++)
+        if (letter != 0 ? o->letter == letter
+                        : o->name != nullptr && strlen(o->name) == length &&
+                              memcmp(o->name, name, length) == 0)
+            return o;
+    return nullptr;
 }
 
-/* Set option n to value; a value given twice is noted, a flag given twice is harmless. */
-static void Set(const ToolCommand* command, ToolArguments* args, int n, const char* value)
+bool ToolTakeOnce(const char** slot, const char* typed, const char* value, std::string* problem)
 {
-    if (command->options[n].takesValue && args->values[n] != nullptr && args->repeated < 0)
-        args->repeated = n;
-    args->values[n] = value;
-}
-
-/* "'-k'" or "'--key'", as the option is known. */
-static std::string OptionName(const ToolOption& o)
-{
-    if (o.name != nullptr) return "'--" + std::string(o.name) + "'";
-    return "'-" + std::string(1, o.letter) + "'";
+    if (*slot != nullptr) return *problem = "option " + Quoted(typed) + " given twice", false;
+    *slot = value;
+    return true;
 }
 
 /* A long option "--name" or "--name=value"; *next may be taken as its value. */
 static bool ParseLong(const ToolCommand* command, const char* arg, char** next, int* used,
-                      ToolArguments* args, std::string* problem)
+                      void* options, std::string* problem)
 {
     const char* name = arg + 2;
     const char* equals = strchr(name, '=');
     size_t length = equals != nullptr ? (size_t)(equals - name) : strlen(name);
-    int n = FindOption(command, 0, name, length);
-    if (n < 0) return *problem = "unknown option " + Quoted(arg, length + 2), false;
-    const ToolOption& o = command->options[n];
-    if (!o.takesValue && equals != nullptr)
-        return *problem = "option " + OptionName(o) + " takes no value", false;
-    if (o.takesValue && equals == nullptr && next == nullptr)
-        return *problem = "option " + OptionName(o) + " needs a value", false;
-    const char* value = !o.takesValue ? "" : equals != nullptr ? equals + 1 : *next;
-    if (o.takesValue && equals == nullptr) *used = 1;
-    Set(command, args, n, value);
-    return true;
+    std::string typed(arg, length + 2);
+    const ToolOption* o = FindOption(command, 0, name, length);
+    if (o == nullptr) return *problem = "unknown option " + Quoted(typed), false;
+    if (o->value == kToolNoValue && equals != nullptr)
+        return *problem = "option " + Quoted(typed) + " takes no value", false;
+    if (o->value == kToolValue && equals == nullptr && next == nullptr)
+        return *problem = "option " + Quoted(typed) + " needs a value", false;
+    const char* value = equals != nullptr ? equals + 1 : nullptr;
+    if (o->value == kToolValue && equals == nullptr) value = *next, *used = 1;
+    return o->take(options, typed.c_str(), value, problem);
 }
 
 /* Bundled letters "-abc", the last of them perhaps with a value. */
 static bool ParseShort(const ToolCommand* command, const char* arg, char** next, int* used,
-                       ToolArguments* args, std::string* problem)
+                       void* options, std::string* problem)
 {
     for (const char* p = arg + 1; *p != 0; p++) {
-        int n = FindOption(command, *p, nullptr, 0);
-        if (n < 0) return *problem = "unknown option '-" + std::string(1, *p) + "'", false;
-        if (!command->options[n].takesValue) {
-            Set(command, args, n, "");
+        const std::string typed = std::string("-") + *p;
+        const ToolOption* o = FindOption(command, *p, nullptr, 0);
+        if (o == nullptr) return *problem = "unknown option " + Quoted(typed), false;
+        if (o->value != kToolValue) {
+            if (!o->take(options, typed.c_str(), nullptr, problem)) return false;
             continue;
         }
         if (p[1] == 0 && next == nullptr)
-            return *problem = "option '-" + std::string(1, *p) + "' needs a value", false;
+            return *problem = "option " + Quoted(typed) + " needs a value", false;
         if (p[1] == 0) *used = 1;
-        Set(command, args, n, p[1] != 0 ? p + 1 : *next);
-        return true;
+        return o->take(options, typed.c_str(), p[1] != 0 ? p + 1 : *next, problem);
     }
     return true;
 }
 
-bool ToolParse(const ToolCommand* command, int argc, char** argv, ToolArguments* args,
-               std::string* problem)
+static bool IsHelp(const ToolCommand* command, const char* arg)
 {
-    size_t rows = 0;
-    while (command->options != nullptr && command->options[rows].help != nullptr) rows++;
+    return strcmp(arg, "--help") == 0 ||
+           (strcmp(arg, "-h") == 0 && FindOption(command, 'h', nullptr, 0) == nullptr);
+}
+
+bool ToolParse(const ToolCommand* command, int argc, char** argv, void* options,
+               ToolArguments* args, std::string* problem)
+{
     args->help = false;
     args->operands.clear();
-    args->values.assign(rows, nullptr);
-    args->repeated = -1;
     bool optionsEnd = false;
     for (int i = 0; i < argc; i++) {
         const char* arg = argv[i];
@@ -91,46 +83,38 @@ bool ToolParse(const ToolCommand* command, int argc, char** argv, ToolArguments*
         bool isOption = !optionsEnd && arg[0] == '-' && arg[1] != 0;
         if (isOption && strcmp(arg, "--") == 0) {
             optionsEnd = true;
-        } else if (isOption && strcmp(arg, "--help") == 0) {
+        } else if (isOption && IsHelp(command, arg)) {
             args->help = true;
         } else if (!isOption || command->dashOperands) {
             args->operands.push_back(arg);
-        } else if (arg[1] == '-' ? !ParseLong(command, arg, next, &used, args, problem)
-                                 : !ParseShort(command, arg, next, &used, args, problem)) {
+        } else if (arg[1] == '-' ? !ParseLong(command, arg, next, &used, options, problem)
+                                 : !ParseShort(command, arg, next, &used, options, problem)) {
             return false;
         }
         i += used;
     }
     if (args->help) return true;
-    if (args->repeated >= 0)
-        return *problem = "option " + OptionName(command->options[args->repeated]) + " given twice",
-               false;
     int count = (int)args->operands.size();
     bool tooMany = command->maxOperands >= 0 && count > command->maxOperands;
     if (count < command->minOperands || tooMany) {
-        *problem = std::string("expects ") + command->operands + ", not " + std::to_string(count) +
-                   (count == 1 ? " operand" : " operands");
+        *problem = std::string("expects ") + command->operands;
+        if (tooMany && command->maxOperands > command->minOperands)
+            *problem += " (at most " + std::to_string(command->maxOperands) + " operands)";
+        *problem += ", not " + std::to_string(count) + (count == 1 ? " operand" : " operands");
         return false;
     }
     return true;
 }
 
-const char* ToolOptionValue(const ToolCommand* command, const ToolArguments* args, const char* name)
-{
-    size_t length = strlen(name);
-    int n = length == 1 ? FindOption(command, name[0], nullptr, 0)
-                        : FindOption(command, 0, name, length);
-    return n >= 0 ? args->values[(size_t)n] : nullptr;
-}
-
 std::string ToolCommandHelp(const char* tool, const ToolCommand* command)
 {
+    bool options = command->options != nullptr && command->options[0].take != nullptr;
     std::string text = std::string("Usage: ") + tool;
     if (command->name != nullptr) text += std::string(" ") + command->name;
-    if (command->options != nullptr && command->options[0].help != nullptr) text += " [OPTION]...";
-    text += std::string(" ") + command->operands + "\n" + command->summary;
-    if (command->options != nullptr && command->options[0].help != nullptr) text += "\n";
-    for (int n = 0; command->options != nullptr && command->options[n].help != nullptr; n++)
-        text += command->options[n].help;
+    if (options) text += " [OPTION]...";
+    text += std::string(" ") + command->operands + "\n" + command->summary + "\n";
+    for (const ToolOption* o = command->options; options && o->take != nullptr; o++)
+        text += o->help;
+    text += "  -h, --help         show this help\n";
     return text;
 }

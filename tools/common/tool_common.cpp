@@ -43,6 +43,18 @@ int ToolFail(const char* tool, const char* file, const char* step, int error)
     return kToolFailure;
 }
 
+void ToolSay(const char* tool, const std::string& text)
+{
+    fprintf(stderr, "%s: ", tool);
+    fwrite(text.data(), 1, text.size(), stderr);
+    fputc('\n', stderr);
+}
+
+std::string ToolCount(size_t count, const char* noun)
+{
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 int ToolUsage(const char* tool, const char* command, const char* problem)
 {
     const char* space = command != nullptr ? " " : "";

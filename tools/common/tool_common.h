@@ -12,8 +12,19 @@
 
 #include <string>
 
-/* Exit statuses: success, failure of the work, wrong usage. */
-enum { kToolOk = 0, kToolFailure = 1, kToolUsage = 2 };
+/*
+** The exit statuses of both tools, named here once.  idxtool: success, a
+** failure of the work (or a "no": no record found, a file out of order),
+** wrong usage with nothing touched.  hwsort keeps sort's: 1 is input out
+** of order (-c), 2 wrong usage or trouble.
+*/
+enum {
+    kToolOk = 0,
+    kToolFailure = 1,
+    kToolUsage = 2,
+    kSortDisorder = 1,
+    kSortTrouble = 2
+};
 
 /*
 ** A system error code as FileErrorText reads it (errno; GetLastError() on
@@ -29,6 +40,12 @@ std::string ToolStepText(const char* step, int error);
 ** the path whole, however long) and return kToolFailure.
 */
 int ToolFail(const char* tool, const char* file, const char* step, int error);
+
+/* Print "TOOL: TEXT" on stderr: a note, or a failure said in words of its own. */
+void ToolSay(const char* tool, const std::string& text);
+
+/* "1 record", "2 records": NOUN with the count, in agreement. */
+std::string ToolCount(size_t count, const char* noun);
 
 /*
 ** A usage slip, on one line: "TOOL COMMAND: PROBLEM; try 'TOOL COMMAND

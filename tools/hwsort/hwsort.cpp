@@ -9,66 +9,35 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "common/arguments.h"
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#define O_BINARY 0 /* Windows alone would turn CRLF into LF */
+#endif
+#include <fcntl.h>
+#if !defined(O_NONBLOCK)
+#define O_NONBLOCK 0 /* Windows: no FIFO to wait on */
+#endif
+#if !defined(S_ISSOCK)
+#define S_ISSOCK(mode) 0
+#endif
+
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
+#include "orlixdb/index_format.h"
 #include "safe_sort/line_sort.h"
 #include "safe_sort/run_file.h"
-
-enum { kExitOk = 0, kExitDisorder = 1, kExitTrouble = 2 };
-
-static const ToolOption kOptions[] = {
-    {'o', "output", true,
-     "  -o FILE      write to FILE instead of standard output; FILE may also be\n"
-     "               an input, and is replaced only once the whole result is written\n"},
-    {'c', "check", false,
-     "  -c, --check  only check that the input is sorted: report the first line\n"
-     "               out of order and exit 1 (one FILE at most)\n"},
-    {'u', "unique", false,
-     "  -u           keep only the first of each run of lines that compare equal;\n"
-     "               with -c, lines that compare equal are out of order too\n"},
-    {'r', "reverse", false, "  -r           reverse the order (equal lines still keep input order)\n"},
-    {'z', "zero-terminated", false, "  -z           lines end in a NUL byte, not a newline\n"},
-    {'t', "field-separator", true,
-     "  -t SEP       fields are separated by the byte SEP ('\\t' is a TAB), not by\n"
-     "               the change from blanks to other bytes\n"},
-    {'k', "key", true,
-     "  -k N[,M]     compare fields N to M (to the end of the line without M),\n"
-     "               counted from 1, instead of the whole line; -t '\\t' -k 1,1\n"
-     "               sorts idxtool build's text by its key\n"},
-    {'m', "merge", false, "  -m, --merge  merge FILEs that are each in order already, a line of each at a time\n"},
-    {'S', "buffer-size", true,
-     "  -S SIZE      sort in at most SIZE of memory (K, M, G; N% of memory); the\n"
-     "               default is an eighth of memory, from 64M to 1G\n"},
-    {'T', "temporary-directory", true,
-     "  -T DIR       put the sorted runs of input beyond the buffer in DIR, not in\n"
-     "               $TMPDIR or /tmp; they are gone when hwsort ends\n"},
-    {0, "help", false, "  --help       show this text\n"},
-    {0, "version", false, "  --version    show the version\n"},
-    {0, nullptr, false, nullptr},
-};
-
-static const ToolCommand kCommand = {
-    nullptr, "[FILE]...", 0, -1, false, kOptions,
-    "Write the lines of the FILEs (standard input when there are none, or for\n"
-    "\"-\") in headword order, the order of the dictionary's index.  Lines that\n"
-    "compare equal keep their input order. Options may stand anywhere among\n"
-    "the FILEs; after \"--\" every argument is a FILE. A wrong command line is\n"
-    "reported before any file is opened or written.\n"};
-
-static const char kNotes[] =
-    "\n"
-    "With newlines as separators, a NUL byte inside a line ends the line's key;\n"
-    "the whole line is written. A last line without a separator gets one.\n"
-    "Exit status: 0 success, 1 input out of order (-c), 2 trouble or wrong\n"
-    "usage (a wrong command line touches nothing).\n";
+#include "sort_options.h"
 
 /* "hwsort: WHAT: STEP: REASON" (no reason when error is 0); exit status 2. */
 static int Trouble(const char* what, const char* step, int error = 0)
 {
     ToolFail("hwsort", what, step, error);
-    return kExitTrouble;
+    return kSortTrouble;
 }
 
 /*
@@ -87,7 +56,7 @@ struct Output {
 
 static void Fail(Output* out)
 {
-    if (!out->failed) out->failed = true, out->error = errno;
+    if (!out->failed) out->failed = true, out->error = ToolLastError();
 }
 
 static void Flush(Output* out)
@@ -135,14 +104,11 @@ static int SortTo(const LineSortOptions* opt, const char* const* files, int file
     LineSortProblem problem = {std::string(), nullptr, 0, 0, std::string()};
     int status = LineSortFiles(opt, files, (size_t)fileCount, WriteOne, &write, &problem);
     if (status == kLineSortDisorder) {
-        if (!opt->quietCheck) {
-            fprintf(stderr, "hwsort: %s:%llu: disorder: ", problem.what.c_str(), (unsigned long long)problem.line);
-            fwrite(problem.text.data(), 1, problem.text.size(), stderr);
-            fputc('\n', stderr);
-        }
-        return kExitDisorder;
+        if (!opt->quietCheck)
+            ToolSay("hwsort", problem.what + ":" + std::to_string(problem.line) + ": disorder: " + problem.text);
+        return kSortDisorder;
     }
-    if (status == kLineSortOk || problem.what.empty()) return kExitOk; /* a failed write: the caller's */
+    if (status == kLineSortOk || problem.what.empty()) return kToolOk; /* a failed write: the caller's */
     return Trouble(problem.what.c_str(), problem.step, problem.error);
 }
 
@@ -168,151 +134,129 @@ static int WriteToFile(const LineSortOptions* opt, const char* const* files, int
     if (!FileTempCreate(job, &temp, &status)) return OutputTrouble(opt->output, &status);
     out->temp = &temp;
     int result = SortTo(opt, files, fileCount, out);
-    if (result == kExitOk) Flush(out);
+    if (result == kToolOk) Flush(out);
     out->temp = nullptr;
-    if (result != kExitOk || out->failed) {
+    if (result != kToolOk || out->failed) {
         FileTempDiscard(&temp);
-        return result != kExitOk ? result : OutputTrouble(opt->output, &out->status);
+        return result != kToolOk ? result : OutputTrouble(opt->output, &out->status);
     }
     if (!FileTempCommit(&temp, &status)) return OutputTrouble(opt->output, &status);
-    return kExitOk;
-}
-
-/* -t SEP: one byte, or "\t" for a TAB as people type it. */
-static bool ParseSeparator(const char* text, int* separator)
-{
-    if (strcmp(text, "\\t") == 0) return *separator = '\t', true;
-    if (text[0] == 0 || text[1] != 0) return false;
-    return *separator = (unsigned char)text[0], true;
-}
-
-/* -k N[,M]: fields counted from 1, M not before N. */
-static bool ParseKey(const char* text, LineSortKey* key)
-{
-    char* end;
-    if (*text < '1' || *text > '9') return false;
-    key->first = strtoul(text, &end, 10);
-    key->last = 0;
-    if (*end == ',') {
-        if (end[1] < '1' || end[1] > '9') return false;
-        key->last = strtoul(end + 1, &end, 10);
-        if (key->last < key->first) return false;
-    }
-    return *end == 0;
-}
-
-/*
-** -S SIZE: bytes with a suffix b, K, M, G or T (powers of 1024; K without
-** one, as sort(1) reads it), or a percentage of physical memory with %.
-*/
-static bool ParseSize(const char* text, size_t* bytes)
-{
-    char* end;
-    if (*text < '0' || *text > '9') return false;
-    errno = 0;
-    unsigned long long n = strtoull(text, &end, 10);
-    if (errno != 0 || (end[0] != 0 && end[1] != 0)) return false;
-    const char* units = "bKMGT";
-    const char* unit = *end == 0 ? units + 1 : *end == '%' ? nullptr : strchr(units, *end);
-    if (unit == nullptr && *end != '%') return false;
-    if (*end == '%') {
-        if (n == 0 || n > 100) return false;
-        n = (unsigned long long)(PhysicalMemory() / 100 * n);
-    } else {
-        for (const char* u = units; u < unit; u++) {
-            if (n > ~0ull / 1024) return false;
-            n *= 1024;
-        }
-    }
-    if (n < 4096 || n > SIZE_MAX) return false;
-    return *bytes = (size_t)n, true;
-}
-
-/*
-** Read the command line into *opt and the file names.  Returns kExitOk, or
-** the exit status after printing the help, the version or a slip.
-*/
-static int ParseArguments(int argc, char** argv, LineSortOptions* opt, ToolArguments* args)
-{
-    std::string problem;
-    if (!ToolParse(&kCommand, argc - 1, argv + 1, args, &problem))
-        return ToolUsage("hwsort", nullptr, problem.c_str()), kExitTrouble;
-    auto value = [&](const char* name) { return ToolOptionValue(&kCommand, args, name); };
-    if (args->help) {
-        std::string text = ToolCommandHelp("hwsort", &kCommand) + kNotes;
-        ToolWrite(text.data(), text.size());
-        return ToolFinishOutput("hwsort") == kToolOk ? kExitOk : kExitTrouble;
-    }
-    if (value("version") != nullptr) {
-        printf("hwsort %s\n", ORLIX_VERSION);
-        return ToolFinishOutput("hwsort") == kToolOk ? kExitOk : kExitTrouble;
-    }
-    opt->output = value("o");
-    opt->check = value("c") != nullptr;
-    opt->unique = value("u") != nullptr;
-    opt->reverse = value("r") != nullptr;
-    opt->merge = value("m") != nullptr;
-    opt->tempDir = value("T");
-    if (value("z") != nullptr) opt->lineEnd = 0;
-    if (value("t") != nullptr && !ParseSeparator(value("t"), &opt->fieldSeparator))
-        return ToolUsage("hwsort", nullptr, "-t takes one byte (or '\\t')"), kExitTrouble;
-    LineSortKey key;
-    if (value("k") != nullptr && !ParseKey(value("k"), &key))
-        return ToolUsage("hwsort", nullptr, "-k takes N or N,M: fields counted from 1, M not before N"),
-               kExitTrouble;
-    if (value("k") != nullptr) opt->keys.push_back(key);
-    if (value("S") != nullptr && !ParseSize(value("S"), &opt->bufferBytes))
-        return ToolUsage("hwsort", nullptr, "-S takes a size of at least 4K: N with b, K, M, G or T, or N%"),
-               kExitTrouble;
-    if (opt->tempDir != nullptr && *opt->tempDir == 0)
-        return ToolUsage("hwsort", nullptr, "-T takes a directory"), kExitTrouble;
-    if (opt->check && opt->merge)
-        return ToolUsage("hwsort", nullptr, "-c and -m do not go together"), kExitTrouble;
-    if (opt->check && args->operands.size() > 1)
-        return ToolUsage("hwsort", nullptr, "-c takes one file at most"), kExitTrouble;
-    return kExitOk;
+    return kToolOk;
 }
 
 /* Sort, merge or check, and write; `job` holds -o's FILE. */
-static int Sort(const LineSortOptions* opt, const char* const* files, int fileCount, const FileJob* job)
+static int Sort(const LineSortOptions* opt, const char* const* files, int fileCount, const FileJob* job,
+                FILE* to, const char* toName)
 {
     static Output out;
     if (job != nullptr) return WriteToFile(opt, files, fileCount, &out, job);
-    out.file = stdout;
+    out.file = to;
     int status = SortTo(opt, files, fileCount, &out);
-    if (status != kExitOk) return status;
+    if (status != kToolOk) return status;
     Flush(&out);
-    if (fflush(stdout) != 0) Fail(&out);
-    if (out.failed) return Trouble("standard output", "write", out.error);
-    return kExitOk;
+    if (fflush(to) != 0) Fail(&out);
+    if (out.failed) return Trouble(toName, "write", out.error);
+    return kToolOk;
+}
+
+/*
+** An index file is binary: sorted as lines it would come out as garbage,
+** and written over it is lost.  Both are refused, the way to its text named.
+*/
+static bool StartsAsIndex(const char* bytes, size_t size)
+{
+    return size >= sizeof kIndexMagic && memcmp(bytes, kIndexMagic, sizeof kIndexMagic) == 0;
+}
+
+/* A named FILE that is an index: exit status 2 with the way to its text, else 0. */
+static int RefuseIndexInputs(const std::vector<const char*>& files)
+{
+    for (const char* name : files) {
+        char head[sizeof kIndexMagic];
+        int fd = strcmp(name, "-") != 0 ? open(name, O_RDONLY | O_NONBLOCK | O_BINARY) : -1;
+        if (fd < 0) continue;
+        struct stat st;
+        bool index = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                     read(fd, head, sizeof head) == (ssize_t)sizeof head && StartsAsIndex(head, sizeof head);
+        close(fd);
+        if (index)
+            return Trouble(name, ("is an index, not text; 'idxtool dump " + std::string(name) +
+                                  "' prints its records").c_str());
+    }
+    return kToolOk;
+}
+
+/* -o FILE that holds an index: exit status 2 with the reason, else 0. */
+static int RefuseIndexOutput(const char* output)
+{
+    char head[sizeof kIndexMagic];
+    int fd = open(output, O_RDONLY | O_NONBLOCK | O_BINARY);
+    if (fd < 0) return kToolOk;
+    struct stat st;
+    bool index = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                 read(fd, head, sizeof head) == (ssize_t)sizeof head && StartsAsIndex(head, sizeof head);
+    close(fd);
+    if (!index) return kToolOk;
+    return Trouble(output, "is an index; hwsort writes text over no index (idxtool build makes one)");
+}
+
+/*
+** -o naming standard output (/dev/stdout), a terminal, a pipe or a device
+** is written to directly, as sort does: there is no file to replace, and a
+** temporary or a lock beside it cannot be made or means nothing.  *same
+** tells standard output itself, which may be a regular file.
+*/
+static bool IsStream(const char* output, bool* same)
+{
+    struct stat named, out;
+    if (stat(output, &named) != 0) return false;
+    *same = fstat(1, &out) == 0 && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+    return *same || S_ISCHR(named.st_mode) || S_ISFIFO(named.st_mode) || S_ISSOCK(named.st_mode);
+}
+
+static int SortToStream(const LineSortOptions* opt, const char* const* names, int fileCount, bool same)
+{
+    if (same) return Sort(opt, names, fileCount, nullptr, stdout, opt->output);
+    FILE* to = fopen(opt->output, "wb");
+    if (to == nullptr) return Trouble(opt->output, "open", ToolLastError());
+    int status = Sort(opt, names, fileCount, nullptr, to, opt->output);
+    if (fclose(to) != 0 && status == kToolOk) status = Trouble(opt->output, "write", ToolLastError());
+    return status;
 }
 
 int main(int argc, char** argv)
 {
     FileJobsCleanUpOnSignals();
+#if defined(_WIN32)
+    /* Lines are bytes: CRLF stays CRLF, as on the host. */
+    _setmode(0, _O_BINARY);
+    _setmode(1, _O_BINARY);
+#endif
     static LineSortOptions opt;
-    opt.lineEnd = '\n', opt.fieldSeparator = -1;
-    static ToolArguments args; /* static: its names reachable until exit */
-    int status = ParseArguments(argc, argv, &opt, &args);
-    if (status != kExitOk || args.help || ToolOptionValue(&kCommand, &args, "version") != nullptr)
-        return status;
-    static std::vector<const char*> files;
-    files = args.operands;
-    if (files.empty()) files.push_back("-");
+    static std::vector<const char*> files; /* static: the names reachable until exit */
+    int status = ParseSortCommandLine(argc, argv, &opt, &files);
+    if (status >= 0) return status;
     const char* const* names = files.data();
     int fileCount = (int)files.size();
+    status = RefuseIndexInputs(files);
+    if (status != kToolOk) return status;
+    if (opt.output == nullptr || opt.check)
+        return Sort(&opt, names, fileCount, nullptr, stdout, "standard output");
+    status = RefuseIndexOutput(opt.output);
+    if (status != kToolOk) return status;
+    bool same = false;
+    if (IsStream(opt.output, &same)) return SortToStream(&opt, names, fileCount, same);
 
     /*
     ** -o holds FILE's job lock from before the inputs are read until it is
     ** replaced, so runs that write FILE from FILE itself queue, and neither
     ** loses what the other wrote.
     */
-    if (opt.output == nullptr || opt.check) return Sort(&opt, names, fileCount, nullptr);
     static FileJob job;
     FileStatus begun = {nullptr, nullptr, 0};
     if (FileJobBegin(opt.output, kFileLockWaitMs, &job, &begun) != kFileJobStarted)
         return OutputTrouble(opt.output, &begun);
-    status = Sort(&opt, names, fileCount, &job);
+    status = Sort(&opt, names, fileCount, &job, nullptr, opt.output);
     FileJobEnd(&job);
     return status;
 }

@@ -30,23 +30,16 @@ std::string ExplainKeys(const std::string& first, const std::string& second, int
 int ExplainCommand(const char* first, const char* second);
 
 /*
-** Whether an index key is a record of the headword `key`: with A-Z folded
-** to a-z and everything from the first "@" cut off, the two compare 0.
+** The positions of the records of the headword of `key`, in index order:
+** those whose key, with A-Z folded to a-z, everything from the first "@"
+** cut off and the whitespace at the ends of what is left dropped,
+** compares 0 with `key` so treated.
 */
-bool SameHeadword(const char* indexKey, const std::string& key);
+std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key);
 
 /*
-** The positions of the records of `key` in the sorted records, in index
-** order: a binary search for the band of keys that differ from `key` at
-** most in case, suffix and leading punctuation, then a scan of that band.
-** *probes counts the comparisons made.
-*/
-std::vector<size_t> FindHeadword(const std::vector<IndexRecord>& records, const std::string& key,
-                                 size_t* probes);
-
-/*
-** idxtool find FILE KEY: 0 when records were found, 1 when none or when
-** FILE is out of headword order, 2 on trouble.
+** idxtool find FILE KEY: 0 when records were found, 1 when none, when
+** FILE is out of headword order or cannot be loaded.
 */
 int FindCommand(const char* path, const char* key);
 
@@ -67,10 +60,11 @@ struct UnreachableKey {
 std::vector<UnreachableKey> FindUnreachableKeys(const std::vector<IndexRecord>& records);
 
 /*
-** idxtool check --lookup FILE: 0, or 1 when a key is not reached or FILE
-** is out of headword order (where it leaves the order is named).
+** idxtool check [--lookup] FILE: 0, or 1 when FILE cannot be loaded, is
+** out of headword order (where it leaves the order is named) or, with
+** lookup, holds a key a reader's binary search does not reach.
 */
-int CheckLookupCommand(const char* path);
+int CheckCommand(const char* path, bool lookup);
 
 /* What a merge of sources into a target would do. */
 struct MergePlan {
@@ -96,13 +90,18 @@ struct MergePlan {
 bool PlanMerge(const char* target, int count, char** sources, MergePlan* plan,
                std::string* problem, std::string* failed);
 
-/* idxtool merge --dry-run TARGET SOURCE...: 0, or 1 when an input is unusable. */
-int MergeDryRunCommand(const char* target, int count, char** sources);
+/*
+** idxtool merge --dry-run TARGET SOURCE...: 0, or 1 when an input is
+** unusable or, unless missingOk, a source is missing.
+*/
+int MergeDryRunCommand(const char* target, int count, char** sources, bool missingOk);
 
 /*
 ** idxtool merge TARGET SOURCE...: the library's index job.  0, or 1 when
-** the job failed.  quiet drops the success line; problems go to stderr.
+** the job failed or, unless missingOk, a source was missing (the others
+** are merged all the same).  quiet drops the success line; problems go to
+** stderr.
 */
-int MergeCommand(const char* target, int count, char** sources, bool quiet);
+int MergeCommand(const char* target, int count, char** sources, bool quiet, bool missingOk);
 
 #endif

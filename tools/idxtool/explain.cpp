@@ -9,6 +9,7 @@
 #include "collation/byte_classes.h"
 #include "collation/compare_headwords.h"
 #include "common/tool_common.h"
+#include "commands.h"
 #include "editor_commands.h"
 #include "record_text.h"
 
@@ -188,16 +189,26 @@ int ExplainCommand(const char* first, const char* second)
     for (int n = 0; n < 2; n++) {
         const char* problem = ParseKeyText(texts[n], strlen(texts[n]), &keys[n]);
         if (problem == nullptr) continue;
-        fprintf(stderr, "idxtool: explain: %s key '%s': %s\n", n == 0 ? "first" : "second",
-                texts[n], problem);
-        return 2;
+        std::string slip = std::string(n == 0 ? "first" : "second") + " key '" + texts[n] + "': " + problem;
+        return ToolUsage("idxtool", "explain", slip.c_str());
     }
     int32_t result = 0;
     std::string text = ExplainKeys(keys[0], keys[1], &result);
     if (result != CompareHeadwords(keys[0].c_str(), keys[1].c_str())) {
-        fprintf(stderr, "idxtool: explain: the plain scan and CompareHeadwords disagree\n");
-        return 1;
+        ToolSay("idxtool", "explain: the plain scan and CompareHeadwords disagree");
+        return kToolFailure;
     }
     ToolWrite(text.data(), text.size());
     return ToolFinishOutput("idxtool");
 }
+
+static int RunExplain(const IdxtoolOptions&, const std::vector<const char*>& op)
+{
+    return ExplainCommand(op[0], op[1]);
+}
+
+extern const IdxtoolCommand kExplainCommand = {
+    {"explain", "KEY1 KEY2", 2, 2, true, nullptr,
+     "  Compare two keys: a first line RESULT <TAB> RULE, then which rule\n"
+     "  decided and why. Keys may begin with '-'.\n"},
+    0, -1, RunExplain};

@@ -5,13 +5,14 @@
 #include "common/tool_common.h"
 #include "orlixdb/file_io.h"
 
-static const char* FileReadText(enum FileRead read)
+/* Why a file could not be read, with the system's reason when there is one. */
+static std::string FileReadWords(enum FileRead read, const FileStatus& status)
 {
     switch (read) {
     case kFileMissing: return "no such file";
     case kFileTooLarge: return "larger than an index may be (2 GiB)";
     case kFileNoMemory: return "out of memory";
-    default: return "cannot read";
+    default: return ToolStepText(status.action != nullptr ? status.action : "read", status.error);
     }
 }
 
@@ -37,10 +38,11 @@ const char* LoadIndexFile(const char* path, bool missingIsEmpty, LoadedIndex* in
 {
     uint8_t* data = nullptr;
     size_t size = 0;
-    enum FileRead read = FileReadWhole(path, kIndexMaxFile, &data, &size);
+    FileStatus status = {nullptr, nullptr, 0};
+    enum FileRead read = FileReadWhole(path, kIndexMaxFile, &data, &size, &status);
     index->missing = read == kFileMissing;
     if (index->missing && missingIsEmpty) return nullptr;
-    if (read != kFileReadOk) return *problem = FileReadText(read), problem->c_str();
+    if (read != kFileReadOk) return *problem = FileReadWords(read, status), problem->c_str();
     index->bytes.assign(data, data + size);
     free(data);
 

@@ -1,5 +1,7 @@
 #include "record_text.h"
 
+#include <string.h>
+
 #include "orlixdb/index_format.h"
 
 static const char kHex[] = "0123456789ABCDEF";
@@ -10,7 +12,7 @@ static const char kHex[] = "0123456789ABCDEF";
 ** of a character that is not a C1 control.  0 for anything else, and for
 ** ASCII, which the caller handles byte by byte.
 */
-static size_t TextCharLength(const unsigned char* p, size_t length)
+static size_t TextCharLength(const unsigned char* p, size_t length, uint32_t* code)
 {
     size_t n;
     uint32_t c, least;
@@ -28,7 +30,21 @@ static size_t TextCharLength(const unsigned char* p, size_t length)
         c = c << 6 | (p[i] & 0x3Fu);
     }
     if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+    *code = c;
     return n;
+}
+
+/*
+** Characters a terminal shows as nothing, as a space, or by reordering
+** the text around them: no-break and soft hyphen, the zero-width and
+** direction marks, the embeddings and overrides, the invisible operators,
+** the isolates, the byte-order mark and the line and paragraph separators.
+** Written as their bytes, a line looks like what it holds.
+*/
+static bool IsInvisible(uint32_t c)
+{
+    return c == 0xA0 || c == 0xAD || (c >= 0x200B && c <= 0x200F) || (c >= 0x2028 && c <= 0x202E) ||
+           (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
 }
 
 static void AppendHexEscape(unsigned char c, std::string* out)
@@ -40,8 +56,9 @@ static void AppendHexEscape(unsigned char c, std::string* out)
 /*
 ** Text stays as it is, so a French or German list reads in a terminal.
 ** Escaped is all that is not text or would not be seen: bytes that are no
-** valid UTF-8, control characters (C0, DEL, C1), the backslash itself, and
-** spaces at either edge, which the collation ignores and an eye misses.
+** valid UTF-8, control characters (C0, DEL, C1), invisible and
+** direction-changing characters, the backslash itself, and spaces at either
+** edge, which the collation ignores and an eye misses.
 */
 void FormatKeyText(const char* key, size_t length, std::string* out)
 {
@@ -51,8 +68,12 @@ void FormatKeyText(const char* key, size_t length, std::string* out)
     while (end > first && p[end - 1] == ' ') end--;
     for (size_t i = 0; i < length; i++) {
         unsigned char c = p[i];
-        size_t text = c >= 0x80 ? TextCharLength(p + i, length - i) : 0;
-        if (text > 0) {
+        uint32_t code = 0;
+        size_t text = c >= 0x80 ? TextCharLength(p + i, length - i, &code) : 0;
+        if (text > 0 && IsInvisible(code)) {
+            for (size_t k = 0; k < text; k++) AppendHexEscape(p[i + k], out);
+            i += text - 1;
+        } else if (text > 0) {
             out->append(key + i, text);
             i += text - 1;
         } else if (c == '\\') {
@@ -153,6 +174,8 @@ const char* ParseRecordLine(const char* line, size_t length, std::string* key,
                             uint32_t* reference)
 {
     if (length > 0 && line[length - 1] == '\r') length--;
+    if (length >= 3 && memcmp(line, "\xEF\xBB\xBF", 3) == 0)
+        return "key starts with a byte-order mark (U+FEFF); write \\xEF\\xBB\\xBF if it is meant";
     size_t i = 0;
     const char* problem = ParseKey(line, length, key, &i);
     if (problem != nullptr) return problem;

@@ -1,5 +1,6 @@
 /*
-** idxtool check --lookup: can a reader find every key of the index?
+** idxtool check [--lookup] FILE: is the index intact and in order, and
+** can a reader find every key of it?
 **
 ** A reader looks a key up by binary search with the collation.  The
 ** collation is not a strict weak ordering on every input (some keys of
@@ -12,6 +13,7 @@
 
 #include "collation/compare_headwords.h"
 #include "common/tool_common.h"
+#include "commands.h"
 #include "editor_commands.h"
 #include "loaded_index.h"
 #include "record_text.h"
@@ -81,19 +83,29 @@ static std::string Rule(const IndexRecord& a, const IndexRecord& b)
     return HeadwordRuleName(e.rule);
 }
 
-int CheckLookupCommand(const char* path)
+/* The ordinary checks: format and checksum (in the load), then every neighbour in order. */
+static bool CheckOrder(const char* path, const LoadedIndex& index)
 {
-    LoadedIndex index;
-    std::string problem;
-    if (LoadIndexFile(path, false, &index, &problem) != nullptr) {
-        fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
-        return 1;
-    }
-    problem = OrderProblem(index);
-    if (!problem.empty()) {
-        fprintf(stderr, "idxtool: %s: %s\n", path, problem.c_str());
-        return 1;
-    }
+    const std::vector<IndexRecord>& r = index.records;
+    std::vector<const char*> keys(r.size());
+    for (size_t n = 0; n < r.size(); n++) keys[n] = r[n].key;
+    size_t n = FirstOutOfOrder(keys.data(), keys.size(), false);
+    if (n == r.size()) return true;
+    std::string first, second;
+    FormatRecordLine(r[n - 1].key, r[n - 1].length, r[n - 1].reference, &first);
+    FormatRecordLine(r[n].key, r[n].length, r[n].reference, &second);
+    first.pop_back();
+    second.pop_back();
+    ToolFail("idxtool", path,
+             ("out of order: record " + std::to_string(n) + " (" + first + ") sorts after record " +
+              std::to_string(n + 1) + " (" + second + ")").c_str(),
+             0);
+    return false;
+}
+
+/* Every key looked up as a reader does; those not found named. */
+static int LookUpEveryKey(const char* path, const LoadedIndex& index)
+{
     const std::vector<IndexRecord>& r = index.records;
     std::vector<UnreachableKey> missed = FindUnreachableKeys(r);
     for (const UnreachableKey& m : missed) {
@@ -111,7 +123,37 @@ int CheckLookupCommand(const char* path)
         printf("%s: record %zu %s is not found by binary search: %s\n", path, m.record + 1,
                Key(key).c_str(), why.c_str());
     }
-    printf("%s: %zu of %zu keys not found by binary search\n", path, missed.size(), r.size());
-    if (ToolFinishOutput("idxtool") != kToolOk) return 1;
-    return missed.empty() ? 0 : 1;
+    printf("%s: %zu of %s not found by binary search\n", path, missed.size(),
+           ToolCount(r.size(), "key").c_str());
+    if (ToolFinishOutput("idxtool") != kToolOk) return kToolFailure;
+    return missed.empty() ? kToolOk : kToolFailure;
 }
+
+int CheckCommand(const char* path, bool lookup)
+{
+    LoadedIndex index;
+    std::string problem;
+    if (LoadIndexFile(path, false, &index, &problem) != nullptr)
+        return ToolFail("idxtool", path, problem.c_str(), 0);
+    if (!CheckOrder(path, index)) return kToolFailure;
+    printf("%s: ok, %s in order\n", path, ToolCount(index.records.size(), "record").c_str());
+    if (ToolFinishOutput("idxtool") != kToolOk) return kToolFailure;
+    return lookup ? LookUpEveryKey(path, index) : kToolOk;
+}
+
+static int RunCheck(const IdxtoolOptions& o, const std::vector<const char*>& op)
+{
+    return CheckCommand(op[0], o.lookup);
+}
+
+static const ToolOption kCheckOptions[] = {
+    {0, "lookup", kToolNoValue, ToolSetFlag<IdxtoolOptions, &IdxtoolOptions::lookup>,
+     "      --lookup       then look every key up by binary search as a reader\n"
+     "                     does, and name the keys not found\n"},
+    {0, nullptr, kToolNoValue, nullptr, nullptr},
+};
+
+extern const IdxtoolCommand kCheckCommand = {
+    {"check", "FILE", 1, 1, false, kCheckOptions,
+     "  Check the format, checksum and headword order of FILE.\n"},
+    -1, -1, RunCheck};
