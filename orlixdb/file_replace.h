@@ -48,8 +48,9 @@ void FileTempDiscard(struct FileTemp* temp);
 ** Leave the target as it is, but durable: its data and its directory
 ** flushed, for a job whose result is what the target already holds (the
 ** job that wrote it may have died between its rename and its flush, and
-** a success must not rest on that).  A target that does not exist needs
-** nothing.
+** a success must not rest on that).  On Windows a target that refuses to
+** be opened for writing has its directory flushed only.  A target that
+** does not exist needs nothing.
 */
 bool FileJobKeep(const struct FileJob* job, struct FileStatus* status);
 

@@ -92,32 +92,30 @@ static DWORD FlushDirectoryOf(const char* path)
 }
 
 /*
-** The target is opened for writing only to flush it, sharing it with
-** everyone.  A read-only target cannot be opened so, and no job replaces
-** one: only its directory is flushed.
+** Flushing a file wants a handle that may write it, which a read-only
+** target refuses, and so does another program that holds the target
+** without sharing writing (a reader, a virus scanner).  Waiting for that
+** program would fail a job that has nothing to write, and needlessly:
+** every target this library wrote had its data flushed before the rename
+** that named it, so what a job that died before its directory flush left
+** unflushed is the name.  So the target is opened once, without the
+** sharing retries, and where it is refused so only its directory is
+** flushed.
 */
 bool FileJobKeep(const struct FileJob* job, struct FileStatus* status)
 {
-    DWORD attributes = gFileCalls.GetFileAttributesA(job->target);
-    if (attributes == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND) return true;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        DWORD error = FlushDirectoryOf(job->target);
-        return error == 0 || FileFailed(status, kFileNotFlushed, job->path, (int)error);
-    }
-    size_t attempt = 0;
-    HANDLE file;
-    DWORD error;
-    do {
-        file = gFileCalls.CreateFileA(job->target, GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    } while (file == INVALID_HANDLE_VALUE && FilePauseBeforeRetry(error, &attempt));
+    HANDLE file = gFileCalls.CreateFileA(job->target, GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD error = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (error == ERROR_FILE_NOT_FOUND) return true;
-    if (file == INVALID_HANDLE_VALUE) return FileFailed(status, kFileCannotOpen, job->path, (int)error);
-    if (!gFileCalls.FlushFileBuffers(file)) error = GetLastError();
-    gFileCalls.CloseHandle(file);
-    if (error == 0) error = FlushDirectoryOf(job->target);
+    if (file == INVALID_HANDLE_VALUE && !FileHeldByAnother(error))
+        return FileFailed(status, kFileCannotOpen, job->path, (int)error);
+    if (file != INVALID_HANDLE_VALUE) {
+        error = gFileCalls.FlushFileBuffers(file) ? 0 : GetLastError();
+        gFileCalls.CloseHandle(file);
+    }
+    if (file == INVALID_HANDLE_VALUE || error == 0) error = FlushDirectoryOf(job->target);
     return error == 0 || FileFailed(status, kFileNotFlushed, job->path, (int)error);
 }
 

@@ -161,7 +161,7 @@ pack_utility windows-x64 64
 pack_tools
 # Signed or not, each program ends on the 8-byte boundary where a signature
 # would start, so that removing a signature gives back the unsigned program.
-python3 scripts/pe_pad.py "$pack"/*/*.exe
+find "$pack" -name '*.exe' -print0 | sort -z | xargs -0 python3 scripts/pe_pad.py
 if [ -n "$key" ]; then
   zip_all "$build/unsigned"
   echo "== signing"
